@@ -1,0 +1,39 @@
+# Front door of the project.  `make demo` builds an optimized zopt and runs it
+# on the bundled example; `make check` builds with sanitizers and runs every
+# test.  Both install missing Debian packages first (scripts/bootstrap).
+
+RELEASE_DIR := build/release
+CHECK_DIR   := build/check
+FUZZ_DIR    := build/fuzz
+JOBS        ?= 2
+
+.PHONY: all demo check release bootstrap fuzz clean
+
+all: release
+
+bootstrap:
+	@scripts/bootstrap
+
+release: bootstrap
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZOR_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+demo: release
+	@scripts/demo $(RELEASE_DIR)
+
+check: bootstrap
+	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON
+	cmake --build $(CHECK_DIR) -j $(JOBS)
+	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Builds the libFuzzer targets with clang and runs the reader fuzzer briefly.
+fuzz: bootstrap
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_TESTS=ON \
+	  -DZOR_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target reader_fuzz
+	mkdir -p $(FUZZ_DIR)/corpus
+	$(FUZZ_DIR)/tests/fuzz/reader_fuzz -max_total_time=$${FUZZ_SECONDS:-60} \
+	  $(FUZZ_DIR)/corpus tests/fuzz/corpus
+
+clean:
+	rm -rf build
