@@ -119,7 +119,8 @@ public:
   // Replays the history of `other` into this set.
   void copy_from(const option_set &other);
 
-  // Direct changes by the driver (they enter the history like a parsed one).
+  // Direct changes by the driver.  A set enters the history like a parsed
+  // option; a clear does not (it only matters to the set it is made on).
   void set_flag(int id);
   void set_number(int id, long value);
   void clear(int id);
@@ -140,8 +141,9 @@ public:
 private:
   void apply(int id, const char *spelled, const char *arg);
   void set_state(int id);
-  void store_arg(int id, const char *spelled, const char *item, bool append, long *first);
-  bool convert(int id, const char *spelled, const char *item, long *number);
+  long store_arg(int id, const char *spelled, const char *item, bool append);
+  // The argument's number (0 for texts); a bad argument ends the run.
+  long convert(int id, const char *spelled, const char *item);
   bool parse_number(const char *text, bool is_signed, long *out) const;
   void check_range(int id, const char *spelled, const char *text, long v) const;
   void add_history(int id, const char *arg, long number);

@@ -89,9 +89,13 @@ extern "C" void fatal_signal_handler(int sig) {
     _exit(2);
   }
 
+  // The context is cut to its 2048-character buffer on purpose.
   char context[2048];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-truncation"
   std::snprintf(context, sizeof context, "while processing function %s file %s",
                 currfunc ? currfunc->name() : "<unknown>", run.input_name);
+#pragma GCC diagnostic pop
   std::snprintf(line, sizeof line, "\nINTERNAL ERROR: %s %s\n", tool, signal_description(sig));
   write_fd(2, line);
   if (context[0]) {

@@ -24,6 +24,7 @@ const char kIcodeMagic[] = "!<icode>\n";
 const char kInvalidRecord[] = "\nINTERNAL ERROR: Invalid I-code record, aborting\n";
 const char kInvalidEhtRecord[] = "\nINTERNAL ERROR: Invalid EHT record in I-code, aborting\n";
 const char kForwardReference[] = "invalid forward reference";
+const char kTypeTwice[] = "read type twice";
 const char kOutOfMemory[] = ">> out of memory\n";
 
 int icode_check_value = kCheckValue;
@@ -107,6 +108,8 @@ struct IcodeReader::Impl {
   void enter_symbol(I_SYMTAB *sym);
 
   void read_texts(uint32_t count, std::vector<std::string> &texts);
+  void read_type_record(uint32_t length);
+  void bind(uint32_t id, TYPE *t);
   void read_symbol();
   PragmaRecord *read_pragma_record();
   void read_initializer();
@@ -123,6 +126,8 @@ TYPE *IcodeReader::Impl::lookup_type(uint32_t id) const {
   if (id == 0)
     return nullptr;
   auto it = type_map.find(id);
+  // A stop through IcodeFatal until the type system's fatal-error routine
+  // exists; the message stays the same.
   if (it == type_map.end() || !it->second.type)
     throw IcodeFatal(kForwardReference);
   return it->second.type;
@@ -144,6 +149,66 @@ I_SYMTAB *IcodeReader::Impl::global_or_fail(uint32_t index) const {
   if (index >= globals.size() || !globals[index])
     throw IcodeFatal(kInvalidRecord);
   return globals[index];
+}
+
+// ------------------------------------------------------------ type records
+
+void IcodeReader::Impl::bind(uint32_t id, TYPE *t) {
+  TypeEntry &e = type_map[id];
+  if (e.type)
+    throw IcodeFatal(kTypeTwice);
+  e.type = t;
+}
+
+// Decodes the type records of the target's scalar types (void, the integral
+// and floating varieties, pointers, qualified types, typedefs) and function
+// types.  They are bound to the type package's types.  Records of the
+// aggregate kinds, and all attribute groups (a function's parameters among
+// them), are passed over by their length until the type-record decoder of the
+// type package takes over; a type ref to such a type then stops the read as
+// a forward reference.
+void IcodeReader::Impl::read_type_record(uint32_t length) {
+  const uint64_t end = in.tell() + length;
+  const uint32_t id = in.uleb();
+  const uint8_t kind = in.byte();
+  TYPE *t = nullptr;
+  static const IntKind int_kinds[] = {IK_BOOL, IK_CHAR, IK_UCHAR, IK_WCHAR, IK_SHORT,
+                                      IK_USHORT, IK_INT, IK_UINT, IK_LONG, IK_ULONG};
+  if (kind <= 9 || kind == 50 || kind == 51) {
+    in.flag();
+    in.uleb();   // size and alignment: the package's data model holds them
+    in.uleb();
+    in.flag();
+    in.flag();
+    t = types.mk_int(kind <= 9 ? int_kinds[kind] : kind == 50 ? IK_LLONG : IK_ULLONG);
+  } else if (kind >= 10 && kind <= 12) {
+    t = types.mk_fltpt(static_cast<FloatKind>(kind - 10));
+  } else if (kind == 15) {
+    TYPE *to = type_ref();
+    uint32_t size = in.uleb();
+    uint32_t align = in.uleb();
+    t = types.mk_pointer(to, size, align);
+  } else if (kind == 17) {
+    TYPE *base = type_ref();
+    uint32_t quals = in.uleb();
+    if (!base)
+      throw IcodeFatal(kInvalidRecord);
+    t = types.mk_qualified(base, quals);
+  } else if (kind == 14) {
+    std::string name = in.text();
+    TYPE *base = type_ref();
+    if (!base)
+      throw IcodeFatal(kInvalidRecord);
+    t = types.mk_typedef(name, base);
+  } else if (kind == 20) {
+    t = types.mk_function(type_ref());
+  } else if (kind == 49) {
+    t = types.mk_void();
+  }
+  if (t)
+    bind(id, t);
+  if (in.tell() < end)
+    in.seek(end);
 }
 
 // ----------------------------------------------------------------- header
@@ -546,9 +611,7 @@ void IcodeReader::Impl::read_record(uint8_t tag, uint32_t length) {
     read_initializer();
     break;
   case TAG_TYPE:
-    // Type records are skipped by their length until the type-record decoder
-    // is written; until then types are bound through bind_type.
-    in.skip(length);
+    read_type_record(length);
     break;
   case TAG_EHT:
     read_eht();
@@ -649,9 +712,8 @@ void IcodeReader::read_all() {
     r.read_section(r.header.files_offset, [&r](uint32_t) {
       r.files.push_back(std::make_unique<std::string>(r.in.text()));
     });
-    // Type records are skipped by their length until the type-record
-    // decoder is written.
-    r.read_section(r.header.types_offset, [&r](uint32_t length) { r.in.skip(length); });
+    r.read_section(r.header.types_offset,
+                   [&r](uint32_t length) { r.read_type_record(length); });
     r.client.after_types();
     r.read_section(r.header.globals_offset, [&r](uint32_t) { r.read_symbol(); });
     r.read_section(r.header.init_offset, [&r](uint32_t) { r.read_initializer(); });

@@ -20,8 +20,11 @@
 // References the file makes to things that do not exist are invalid records
 // (kInvalidRecord): a symbol index outside its table in a NAME node, a
 // function begin or an initializer, and a FIELD whose structure type has no
-// member of the given identifier.  A NAME whose scope is all ones names no
-// symbol: its node is left without one (set_name_symbol is not called).
+// member of the given identifier.  A symbol reference is always a scope and
+// an index; a NAME whose scope is all ones names no symbol, and its node is
+// left without one (set_name_symbol is not called).  The records announced
+// after a symbol must carry tag 94, else the record is invalid; the end of
+// the file ends them quietly.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +64,7 @@ constexpr size_t kMaxTreeDepth = 10000;
 extern const char kInvalidRecord[];     // "\nINTERNAL ERROR: Invalid I-code record, aborting\n"
 extern const char kInvalidEhtRecord[];  // "\nINTERNAL ERROR: Invalid EHT record in I-code, aborting\n"
 extern const char kForwardReference[];  // "invalid forward reference"
+extern const char kTypeTwice[];         // "read type twice"
 extern const char kOutOfMemory[];       // ">> out of memory\n"
 
 // Header fields, as read.

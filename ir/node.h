@@ -133,7 +133,9 @@ public:
   NODE(const NODE &) = delete;
   NODE &operator=(const NODE &) = delete;
 
+  // Fields are grouped by size to keep the node compact.
   uint32_t op;
+  int32_t epval = -1;                  // EPVAL index
   TYPE *type;
   NODE *left = nullptr;
   NODE *right = nullptr;
@@ -144,17 +146,16 @@ public:
   PassWord pass_data[5] = {};          // cleared at creation
   uintptr_t annotation = 0;            // given to make_node; copies clear it
   TYPE *creation_type = nullptr;       // the type the node was made with
-  int32_t epval = -1;                  // EPVAL index
   double pass_value = -1.0;
   DDREC *dval = nullptr;               // DDNODE: dependence record (owned)
   LABREC *label = nullptr;             // LABEL, LABELDEF: label record
   PragmaRecord *pragma = nullptr;      // PPRAGMA: pragma record (owned)
   NODE_LIST *list = nullptr;           // pass data (owned cells, never copied)
   PassWord pass_extra = {};
-  uint16_t pass_short = 0;
+  PassWord pass_last = {};
   uint32_t flags = 0;
   uint32_t call = 0;                   // second CALL number, UCALL number
-  PassWord pass_last = {};
+  uint16_t pass_short = 0;
 
   // ---- payload word (`u.rval`): which view is valid depends on the operator
   // and on the setter that filled it; a view of another kind reads as null.
@@ -171,6 +172,7 @@ public:
 
   // SCON bytes (NUL-terminated copy) or the cached FCON text.
   const char *text() const { return text_; }
+  uint32_t text_length() const { return text_len_; }
 
   unsigned arity() const;
   bool is(uint32_t o) const { return op == o; }

@@ -98,6 +98,12 @@ TYPE *TYPE_PKG::mk_typedef(const std::string &name, TYPE *base) {
   return t;
 }
 
+TYPE *TYPE_PKG::mk_function(TYPE *result) {
+  TYPE *t = make(TK_FUNCTION, 0, 0);
+  t->base = result;
+  return t;
+}
+
 TYPE *TYPE_PKG::mk_struct(TypeKind k, const std::string &name, uint32_t size,
                           uint32_t align, std::vector<MEMBER> members) {
   TYPE *t = make(k, size, align);

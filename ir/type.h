@@ -124,6 +124,9 @@ public:
   TYPE *mk_pointer(TYPE *to, uint32_t size = 16, uint32_t align = 16);
   TYPE *mk_qualified(TYPE *base, uint32_t qualifiers);
   TYPE *mk_typedef(const std::string &name, TYPE *base);
+  // A function type returning `result` (parameter lists come with the full
+  // type package).
+  TYPE *mk_function(TYPE *result);
   // A structure, union or class with the given members (already laid out).
   TYPE *mk_struct(TypeKind k, const std::string &name, uint32_t size,
                   uint32_t align, std::vector<MEMBER> members);
