@@ -45,6 +45,8 @@ public:
 
   // What the reader delivered for the function, in program order.
   std::vector<STMT> statements;
+  std::vector<SYMTAB *> params;   // scope level 1, in the order read
+  std::vector<SYMTAB *> locals;   // scope level 2 and deeper, in the order read
   SrcPos begin_pos, body_pos, end_pos, current_pos;
   std::vector<std::string> pending_pragmas;   // pragma texts (record 47)
   std::vector<EhtEntry> eht;                  // exception-handling table

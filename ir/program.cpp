@@ -216,8 +216,12 @@ I_SYMTAB *PROGRAM::new_symbol(const SymbolRecord &rec) {
 // The reader has told the symbol its scope level by now.
 void PROGRAM::symbol_complete(I_SYMTAB *sym) {
   auto *s = dynamic_cast<SYMTAB *>(sym);
-  if (s && s->level == 0)
+  if (!s)
+    return;
+  if (s->level == 0)
     globals_.push_back(s);
+  else if (reading_)
+    (s->level == 1 ? reading_->params : reading_->locals).push_back(s);
 }
 
 void PROGRAM::attribute_list(I_SYMTAB *sym, PragmaRecord *rec) {
