@@ -7,7 +7,7 @@ CHECK_DIR   := build/check
 FUZZ_DIR    := build/fuzz
 JOBS        ?= 2
 
-.PHONY: all demo check release bootstrap fuzz clean
+.PHONY: all demo check release bootstrap fuzz bench clean
 
 all: release
 
@@ -34,6 +34,10 @@ fuzz: bootstrap
 	mkdir -p $(FUZZ_DIR)/corpus
 	$(FUZZ_DIR)/tests/fuzz/reader_fuzz -max_total_time=$${FUZZ_SECONDS:-60} \
 	  $(FUZZ_DIR)/corpus tests/fuzz/corpus
+
+# Builds the optimized tree and runs the benchmarks, which print figures.
+bench: release
+	$(RELEASE_DIR)/bench/bitvector_bench --benchmark_min_time=0.2
 
 clean:
 	rm -rf build
