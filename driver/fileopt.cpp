@@ -22,6 +22,7 @@
 #include "icode/writer.h"
 #include "ir/node.h"
 #include "ir/program.h"
+#include "ir/symtab.h"
 
 namespace zor {
 
@@ -153,6 +154,7 @@ void setup_command_line(int argc, char **argv) {
   install_signal_handlers();
   ir_debug_stream = [] { return run.debug_flag ? run.debug : static_cast<FILE *>(nullptr); };
   ir_terminate = [] { terminate_abnormally(nullptr); };
+  ir_opt_level = opt_level;
 
   // 3. Options and file names.
   int files = 0;
@@ -276,7 +278,9 @@ void setup_command_line(int argc, char **argv) {
   run.output = std::fopen(run.output_name, "wb");
   if (!run.output)
     cannot_open("Output icode File", run.output_name);
-  run.writer = IcodeWriter::open(run.output, run.program.get(), run.reader->header().version);
+  // The writer writes its own format version; the input's producer text is
+  // carried into the output header.
+  run.writer = IcodeWriter::open(run.output, run.program->types(), run.reader->header().producer);
   for (const SetupClient::Record &rec : setup.records)
     run.writer->add_option_set(rec.number, rec.texts);
 

@@ -53,22 +53,29 @@ void write_fd(int fd, const char *text) {
   }
 }
 
-// Closes the reader (and its input file) and the writer (and the output
-// file), whichever exist.
-void close_icode_files() {
+// Closes the writer (and the output file) and the reader (and its input
+// file), whichever exist, the writer first: the positions it still writes
+// at close name files through the reader's file-name table.  An abandoned
+// writer closes its file without the sections and the header rewrite.
+// Returns non-zero when the output could not be completed (a stream error,
+// a failed flush or close).
+int close_icode_files(bool abandon) {
+  int result = 0;
+  if (run.writer) {
+    std::unique_ptr<IcodeWriter> writer = std::move(run.writer);
+    result = writer->close(abandon);
+  }
+  if (run.output) {
+    if (std::fclose(run.output) != 0)
+      result = 1;
+    run.output = nullptr;
+  }
   run.reader.reset();
   if (run.input) {
     std::fclose(run.input);
     run.input = nullptr;
   }
-  if (run.writer) {
-    run.writer->close();
-    run.writer.reset();
-  }
-  if (run.output) {
-    std::fclose(run.output);
-    run.output = nullptr;
-  }
+  return result;
 }
 
 extern "C" void fatal_signal_handler(int sig) {
@@ -180,7 +187,7 @@ void terminate_abnormally(const char *msg) {
   if (!terminating) {
     terminating = true;
     try {
-      close_icode_files();
+      close_icode_files(true);
     } catch (...) {
       // The output file is deleted below anyway.
     }
@@ -214,7 +221,13 @@ void terminate_abnormally(const char *msg) {
 }
 
 void finish_outputs() {
-  close_icode_files();
+  if (close_icode_files(false) != 0) {
+    // A file error: the incomplete output is not left behind.
+    std::fprintf(stderr, "\n>> Cannot Write Output icode File, %s : %s, Aborting\n",
+                 run.output_name, std::strerror(errno));
+    std::remove(run.output_name);
+    std::exit(1);
+  }
   if (run.debug_flag && run.debug) {
     std::fputs("\n== END OF DEBUG OUTPUT==\n", run.debug);
     std::fflush(run.debug);

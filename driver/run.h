@@ -94,7 +94,9 @@ std::string strip_extension(const char *name);
 void print_defect_notice(FILE *out = stderr);
 
 // End of run: closes the reader and the writer and writes the end markers of
-// the debug and info outputs.
+// the debug and info outputs.  When the output I-code file cannot be
+// completed, "Cannot Write Output icode File" is reported, the file is
+// removed and the run exits with code 1.
 void finish_outputs();
 
 // Installs the fatal-signal handler for SIGILL, SIGABRT, SIGFPE, SIGSEGV,

@@ -9,11 +9,10 @@
 
 #include <cstring>
 #include <new>
-#include <unordered_map>
 #include <utility>
 
-#include "icode/byte_stream.h"
 #include "icode/interchange_ops.h"
+#include "icode/reader_impl.h"
 #include "icode/record_tags.h"
 #include "ir/opcodes.h"
 #include "ir/type.h"
@@ -25,6 +24,10 @@ const char kInvalidRecord[] = "\nINTERNAL ERROR: Invalid I-code record, aborting
 const char kInvalidEhtRecord[] = "\nINTERNAL ERROR: Invalid EHT record in I-code, aborting\n";
 const char kForwardReference[] = "invalid forward reference";
 const char kTypeTwice[] = "read type twice";
+const char kUnexpectedTypeAttribute[] = "Unexpected type attribute";
+const char kDuplicateFunctionParameters[] = "Duplicate function parameters";
+const char kDuplicateEnumerators[] = "Duplicate enumerator attributes";
+const char kDuplicateCsuAttributes[] = "Duplicate CSU attributes";
 const char kOutOfMemory[] = ">> out of memory\n";
 
 int icode_check_value = kCheckValue;
@@ -76,65 +79,20 @@ bool is_floating(const BASE_NODE *n) {
 
 } // namespace
 
-struct IcodeReader::Impl {
-  struct TypeEntry {
-    TYPE *type = nullptr;
-    uint8_t open_groups = 0;   // attribute groups still to come
-  };
-
-  Impl(FILE *f, IcodeClient &c, TYPE_PKG &t) : in(f), client(c), types(t) {}
-
-  ByteStream in;
-  IcodeClient &client;
-  TYPE_PKG &types;   // for the type-record decoder
-  IcodeHeader header;
-  FILE *err = stderr;
-  uint32_t depth = 0;   // scope depth
-  std::vector<I_SYMTAB *> globals;
-  std::vector<I_SYMTAB *> locals;
-  std::vector<std::unique_ptr<std::string>> files;   // file index k at k-1
-  std::unordered_map<uint32_t, TypeEntry> type_map;
-
-  bool read_header();
-  template <class PerRecord> void read_section(uint32_t offset, PerRecord per_record);
-  void read_option_sets();
-  void read_main_stream();
-  void read_record(uint8_t tag, uint32_t length);
-
-  SrcPos pos();
-  TYPE *type_ref() { return lookup_type(in.type_ref()); }
-  TYPE *lookup_type(uint32_t id) const;
-  I_SYMTAB *global_or_fail(uint32_t index) const;
-  void enter_symbol(I_SYMTAB *sym);
-
-  void read_texts(uint32_t count, std::vector<std::string> &texts);
-  void read_type_record(uint32_t length);
-  void bind(uint32_t id, TYPE *t);
-  void read_symbol();
-  PragmaRecord *read_pragma_record();
-  void read_initializer();
-  void read_eht();
-
-  BASE_NODE *read_tree(bool header_read);
-  BASE_NODE *read_node(bool header_read, unsigned &operands);
-  void read_node_fields(BASE_NODE *n, uint32_t op, TYPE *type);
-};
-
 // ---------------------------------------------------------------- lookups
 
 TYPE *IcodeReader::Impl::lookup_type(uint32_t id) const {
   if (id == 0)
     return nullptr;
   auto it = type_map.find(id);
-  // A stop through IcodeFatal until the type system's fatal-error routine
-  // exists; the message stays the same.
   if (it == type_map.end() || !it->second.type)
-    throw IcodeFatal(kForwardReference);
+    type_fatal(kForwardReference);
   return it->second.type;
 }
 
-SrcPos IcodeReader::Impl::pos() {
-  RawPos r = in.pos();
+SrcPos IcodeReader::Impl::pos() { return to_pos(in.pos()); }
+
+SrcPos IcodeReader::Impl::to_pos(const RawPos &r) const {
   SrcPos p;
   if (r.file == 0)
     return p;
@@ -149,66 +107,6 @@ I_SYMTAB *IcodeReader::Impl::global_or_fail(uint32_t index) const {
   if (index >= globals.size() || !globals[index])
     throw IcodeFatal(kInvalidRecord);
   return globals[index];
-}
-
-// ------------------------------------------------------------ type records
-
-void IcodeReader::Impl::bind(uint32_t id, TYPE *t) {
-  TypeEntry &e = type_map[id];
-  if (e.type)
-    throw IcodeFatal(kTypeTwice);
-  e.type = t;
-}
-
-// Decodes the type records of the target's scalar types (void, the integral
-// and floating varieties, pointers, qualified types, typedefs) and function
-// types.  They are bound to the type package's types.  Records of the
-// aggregate kinds, and all attribute groups (a function's parameters among
-// them), are passed over by their length until the type-record decoder of the
-// type package takes over; a type ref to such a type then stops the read as
-// a forward reference.
-void IcodeReader::Impl::read_type_record(uint32_t length) {
-  const uint64_t end = in.tell() + length;
-  const uint32_t id = in.uleb();
-  const uint8_t kind = in.byte();
-  TYPE *t = nullptr;
-  static const IntKind int_kinds[] = {IK_BOOL, IK_CHAR, IK_UCHAR, IK_WCHAR, IK_SHORT,
-                                      IK_USHORT, IK_INT, IK_UINT, IK_LONG, IK_ULONG};
-  if (kind <= 9 || kind == 50 || kind == 51) {
-    in.flag();
-    in.uleb();   // size and alignment: the package's data model holds them
-    in.uleb();
-    in.flag();
-    in.flag();
-    t = types.mk_int(kind <= 9 ? int_kinds[kind] : kind == 50 ? IK_LLONG : IK_ULLONG);
-  } else if (kind >= 10 && kind <= 12) {
-    t = types.mk_fltpt(static_cast<FloatKind>(kind - 10));
-  } else if (kind == 15) {
-    TYPE *to = type_ref();
-    uint32_t size = in.uleb();
-    uint32_t align = in.uleb();
-    t = types.mk_pointer(to, size, align);
-  } else if (kind == 17) {
-    TYPE *base = type_ref();
-    uint32_t quals = in.uleb();
-    if (!base)
-      throw IcodeFatal(kInvalidRecord);
-    t = types.mk_qualified(base, quals);
-  } else if (kind == 14) {
-    std::string name = in.text();
-    TYPE *base = type_ref();
-    if (!base)
-      throw IcodeFatal(kInvalidRecord);
-    t = types.mk_typedef(name, base);
-  } else if (kind == 20) {
-    t = types.mk_function(type_ref());
-  } else if (kind == 49) {
-    t = types.mk_void();
-  }
-  if (t)
-    bind(id, t);
-  if (in.tell() < end)
-    in.seek(end);
 }
 
 // ----------------------------------------------------------------- header
@@ -294,6 +192,7 @@ void IcodeReader::Impl::read_symbol() {
   rec.initializer_position = in.uleb();
   rec.option_set = in.uleb();
   rec.position = pos();
+  rec.scope_level = depth;
 
   I_SYMTAB *sym = client.new_symbol(rec);
   enter_symbol(sym);
@@ -742,7 +641,12 @@ const char *IcodeReader::file_name(uint32_t index) const {
   return impl_->files[index - 1]->c_str();
 }
 
-void IcodeReader::bind_type(uint32_t id, TYPE *type) { impl_->type_map[id].type = type; }
+void IcodeReader::bind_type(uint32_t id, TYPE *type) {
+  Impl::TypeEntry &e = impl_->type_map[id];
+  e.type = type;
+  e.open_groups = 0;
+  e.open_mask = 0;
+}
 
 void IcodeReader::set_error_stream(FILE *f) { impl_->err = f; }
 

@@ -17,6 +17,11 @@
 // nested deeper than kMaxTreeDepth levels are rejected as invalid records so
 // that the passes, which walk trees recursively, never meet one.
 //
+// Type records are decoded within their payload length: a record whose
+// fields run past its length, a record kind that defines nothing, a missing
+// type where one is required and types nested deeper than kMaxTypeDepth
+// (ir/type.h) are invalid records.
+//
 // References the file makes to things that do not exist are invalid records
 // (kInvalidRecord): a symbol index outside its table in a NAME node, a
 // function begin or an initializer, and a FIELD whose structure type has no
@@ -60,11 +65,18 @@ extern int icode_check_value;
 // Deepest expression tree the reader accepts (root at depth 1).
 constexpr size_t kMaxTreeDepth = 10000;
 
-// Fatal messages of the reader (thrown as IcodeFatal).
+// Fatal messages of the reader (thrown as IcodeFatal).  The type-record
+// messages from kForwardReference on go through the type system's fatal
+// routine (type_fatal, ir/type.h), which by default throws them followed by
+// a newline.
 extern const char kInvalidRecord[];     // "\nINTERNAL ERROR: Invalid I-code record, aborting\n"
 extern const char kInvalidEhtRecord[];  // "\nINTERNAL ERROR: Invalid EHT record in I-code, aborting\n"
 extern const char kForwardReference[];  // "invalid forward reference"
 extern const char kTypeTwice[];         // "read type twice"
+extern const char kUnexpectedTypeAttribute[];      // "Unexpected type attribute"
+extern const char kDuplicateFunctionParameters[];  // "Duplicate function parameters"
+extern const char kDuplicateEnumerators[];         // "Duplicate enumerator attributes"
+extern const char kDuplicateCsuAttributes[];       // "Duplicate CSU attributes"
 extern const char kOutOfMemory[];       // ">> out of memory\n"
 
 // Header fields, as read.
@@ -93,6 +105,7 @@ struct SymbolRecord {
   uint32_t initializer_position = 0;
   uint32_t option_set = 0;
   SrcPos position;
+  uint32_t scope_level = 0;   // the reader's scope depth at the record
 };
 
 // One entry of a function's exception-handling table (tag 93 / 91).
@@ -177,14 +190,15 @@ public:
 
   // Lookups used while decoding, also open to tests and to the client.
   // Symbols and file names give null when the index is out of range (file
-  // index 0 included); lookup_type gives null for identifier 0 and throws
-  // IcodeFatal(kForwardReference) for an identifier not bound yet.
+  // index 0 included); lookup_type gives null for identifier 0 and stops
+  // with kForwardReference (type_fatal) for an identifier not bound yet.
   I_SYMTAB *global_symbol(uint32_t index) const;
   I_SYMTAB *local_symbol(uint32_t index) const;
   TYPE *lookup_type(uint32_t id) const;
   const char *file_name(uint32_t index) const;
 
-  // Binds a type identifier; used by the type-record decoder and by tests.
+  // Binds a type identifier to a complete type (tests and tools; the file's
+  // type records bind theirs themselves).
   void bind_type(uint32_t id, TYPE *type);
   // Where "\n///ERROR @0x%lx\n\n" reports go (standard error by default).
   void set_error_stream(FILE *f);

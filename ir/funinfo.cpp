@@ -2,6 +2,7 @@
 #include "ir/funinfo.h"
 
 #include "ir/node.h"
+#include "ir/symtab.h"
 
 namespace zor {
 
@@ -21,6 +22,49 @@ void FUNINFO::release_statements() {
   if (profiling_branch)
     erase_tree(profiling_branch);
   profiling_branch = nullptr;
+  for (NODE *a : global_assertions)
+    erase_tree(a);
+  global_assertions.clear();
+}
+
+void FUNINFO::begin_scopes() {
+  scopes_.clear();
+  scope_ = nullptr;
+  scope_level = 0;
+  open_scope();
+}
+
+void FUNINFO::open_scope() {
+  auto s = std::make_unique<SCOPE>();
+  s->parent = scope_;
+  s->level = ++scope_level;
+  scope_ = s.get();
+  scopes_.push_back(std::move(s));
+}
+
+void FUNINFO::close_scope() {
+  if (!scope_ || scope_level <= 1)
+    return;
+  scope_->closed = true;
+  scope_ = scope_->parent;
+  --scope_level;
+}
+
+void FUNINFO::close_all_scopes() {
+  for (; scope_; scope_ = scope_->parent)
+    scope_->closed = true;
+  scope_level = 0;
+}
+
+void FUNINFO::register_local(SYMTAB *sym) {
+  if (!scope_)
+    return;
+  sym->next_local = nullptr;
+  if (scope_->last)
+    scope_->last->next_local = sym;
+  else
+    scope_->symbols = sym;
+  scope_->last = sym;
 }
 
 } // namespace zor

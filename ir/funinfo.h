@@ -2,10 +2,14 @@
 //
 // One FUNINFO per function, created from the function's symbol.  The passes
 // share it; `currfuninfo` and `currfunc` name the function being processed
-// (none outside the per-function work).
+// (none outside the per-function work).  While the reader delivers a
+// function, the FUNINFO keeps its scopes: level 1 holds the parameters, the
+// body opens level 2 and every nested block one more; each scope chains its
+// symbols through SYMTAB::next_local.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@ namespace zor {
 
 class SYMTAB;
 class NODE;
+class BBLK;
 
 // Property bits of FUNINFO::flags set while reading a function.
 enum : uint32_t {
@@ -30,6 +35,25 @@ struct STMT {
   SrcPos pos;
 };
 
+// A scope of the function: its level, the enclosing scope and the chain of
+// the symbols declared in it (in the order read).
+struct SCOPE {
+  SCOPE *parent = nullptr;
+  uint32_t level = 0;
+  SYMTAB *symbols = nullptr;
+  SYMTAB *last = nullptr;
+  bool closed = false;
+};
+
+// A node of the stack-sharing tree (the stack-sharing pass fills it): the
+// root has no parent, level 2 and no variables.
+struct OVERLAP {
+  OVERLAP *parent = nullptr;
+  uint32_t level = 2;
+  SYMTAB *vars = nullptr;
+  std::vector<std::unique_ptr<OVERLAP>> children;
+};
+
 class FUNINFO {
 public:
   FUNINFO() = default;
@@ -42,6 +66,11 @@ public:
   bool no_calls = true;             // set at function begin, cleared by calls
   uint32_t flags = 0;               // property bits
   uint32_t profiling_state = 0;     // 0, or 2 when profile values are written
+  BBLK *bb_list = nullptr;          // the flow graph (made by "pass 2 inits")
+  OVERLAP overlaps;                 // stack-sharing tree
+  uint32_t eht_size = 0;            // entries of the exception-handling table
+  std::vector<NODE *> global_assertions;   // owned trees
+  bool listed = false;              // on the program's list of functions
 
   // What the reader delivered for the function, in program order.
   std::vector<STMT> statements;
@@ -53,8 +82,26 @@ public:
   NODE *profiling_branch = nullptr;           // see PROGRAM::label
   uint32_t scope_level = 0;
 
+  // ---- scopes while reading
+  // Function begin: drops earlier scopes and opens level 1.
+  void begin_scopes();
+  // Body or block begin: a new scope one level deeper.
+  void open_scope();
+  // Block end: closes the innermost scope (never level 1).
+  void close_scope();
+  // Function end: closes every open scope; the level becomes 0.
+  void close_all_scopes();
+  // Chains `sym` to the current scope.
+  void register_local(SYMTAB *sym);
+  SCOPE *current_scope() const { return scope_; }
+  const std::vector<std::unique_ptr<SCOPE>> &scopes() const { return scopes_; }
+
   // Releases the statement trees and the clean-up trees of the table.
   void release_statements();
+
+private:
+  std::vector<std::unique_ptr<SCOPE>> scopes_;   // in the order opened
+  SCOPE *scope_ = nullptr;
 };
 
 extern SYMTAB *currfunc;

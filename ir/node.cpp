@@ -126,7 +126,7 @@ NODE::NODE(uint32_t o, TYPE *t) : op(o), type(t) {
   if (op == UCALL)
     mark_contains_calls();
   else if (op == SCONV && type && type->is_enum())
-    type = type->normalized();
+    type = type->underlying_type()->normalized();
   else if (op == PCONV && type && isp2char_enabled && is_char_pointer_conversion(type))
     op = ISP2CHAR;
   creation_type = type;

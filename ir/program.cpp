@@ -13,18 +13,6 @@
 
 namespace zor {
 
-namespace {
-
-// Storage classes of external symbols: a reference (5) and a definition (2).
-constexpr uint8_t SC_EXTERN_DEF = 2;
-constexpr uint8_t SC_EXTERN_REF = 5;
-// A storage class 27 read from a file is kept as 9 and marks the function.
-constexpr uint8_t SC_FILE_27 = 27;
-constexpr uint8_t SC_STORED_27 = 9;
-constexpr uint16_t kFileFlagMask = 0x19ff;
-
-} // namespace
-
 PROGRAM::PROGRAM() : types_(std::make_unique<TYPE_PKG>()) {}
 
 PROGRAM::~PROGRAM() {
@@ -33,17 +21,42 @@ PROGRAM::~PROGRAM() {
       erase_tree(t);
   for (PragmaRecord *p : toplevel_pragmas_)
     delete p;
-  funinfos_.clear();
+  if (currfuninfo && reading_ == currfuninfo) {
+    currfuninfo = nullptr;
+    currfunc = nullptr;
+  }
+  interned_.clear();
+}
+
+SYMTAB *PROGRAM::add_symbol(std::unique_ptr<SYMTAB> sym) {
+  SYMTAB *raw = sym.get();
+  raw->serial = ++next_serial_;
+  symbols_.push_back(std::move(sym));
+  interned_[raw->serial].symbol = raw;
+  return raw;
 }
 
 FUNINFO *PROGRAM::funinfo_of(SYMTAB *fn) {
-  auto &slot = funinfos_[fn->serial];
-  if (!slot) {
-    slot = std::make_unique<FUNINFO>();
-    slot->symbol = fn;
-    fn->funinfo = slot.get();
+  if (fn->serial == 0)
+    fn->serial = ++next_serial_;
+  Interned &entry = interned_[fn->serial];
+  entry.symbol = fn;
+  if (!entry.funinfo) {
+    entry.funinfo = std::make_unique<FUNINFO>();
+    entry.funinfo->symbol = fn;
+    fn->funinfo = entry.funinfo.get();
   }
-  return slot.get();
+  return entry.funinfo.get();
+}
+
+void PROGRAM::print_interned_stats(FILE *out) const {
+  int without = 0;
+  for (const auto &entry : interned_)
+    if (!entry.second.funinfo)
+      ++without;
+  std::fprintf(out, "\n%u interned symbols;  load factor %.2f, max load factor %.2f, %d with NULL funinfo.\n",
+               static_cast<unsigned>(interned_.size()), static_cast<double>(interned_.load_factor()),
+               static_cast<double>(interned_.max_load_factor()), without);
 }
 
 bool PROGRAM::accept_version(int, int) { return true; }
@@ -61,41 +74,48 @@ void PROGRAM::function_begin(I_SYMTAB *fn, SrcPos pos) {
     ir_internal_error();
   FUNINFO *fi = funinfo_of(sym);
   fi->release_statements();
+  fi->params.clear();
+  fi->locals.clear();
   fi->file_name = pos.valid() ? pos.file : "NO_PSN_FILE";
   fi->begin_pos = pos;
   fi->current_pos = pos;
   fi->no_calls = true;
   fi->profiling_state = 0;
-  fi->scope_level = 1;
+  fi->begin_scopes();
   reading_ = fi;
   currfuninfo = fi;
+  currfunc = sym;
 }
 
 void PROGRAM::body_begin(SrcPos pos) {
   if (reading_) {
     reading_->body_pos = pos;
-    ++reading_->scope_level;
+    reading_->open_scope();
   }
 }
 
 void PROGRAM::block_begin(SrcPos) {
   if (reading_)
-    ++reading_->scope_level;
+    reading_->open_scope();
 }
 
 void PROGRAM::block_end(SrcPos) {
-  if (reading_ && reading_->scope_level > 1)
-    --reading_->scope_level;
+  if (reading_)
+    reading_->close_scope();
 }
 
 void PROGRAM::function_end(SrcPos pos) {
   if (!reading_)
     return;
   reading_->end_pos = pos;
-  reading_->scope_level = 0;
-  functions_.push_back(reading_);
+  reading_->close_all_scopes();
+  if (!reading_->listed) {
+    reading_->listed = true;
+    functions_.push_back(reading_);
+  }
   reading_ = nullptr;
   currfuninfo = nullptr;
+  currfunc = nullptr;
 }
 
 void PROGRAM::position(SrcPos pos) {
@@ -103,19 +123,19 @@ void PROGRAM::position(SrcPos pos) {
     reading_->current_pos = pos;
 }
 
-// Read-time normalization of a statement tree.  A NAME of an external
-// reference is redirected to the external definition of the same name and
-// type, so that every pass sees one symbol per global object.
-static void normalize_read_tree(NODE *n, const std::vector<SYMTAB *> &globals) {
+// Read-time normalization of a statement tree (OPT5/read).  A NAME of an
+// external reference is redirected to the first external definition of the
+// same name and a compatible declared type, so that every pass sees one
+// symbol per global object.  The walk follows first operands iteratively
+// and second operands recursively, as the trees are built.
+void PROGRAM::normalize_read_tree(NODE *n) {
   while (n) {
     if (n->op == NAME) {
       SYMTAB *s = n->sym();
       if (s && s->level == 0 && s->sclass == SC_EXTERN_REF) {
-        for (SYMTAB *g : globals) {
-          // Type compatibility comes with the full type package; until then
-          // the declared types must be the same object.
+        for (SYMTAB *g : globals_) {
           if (g->sclass == SC_EXTERN_DEF && g->name_text == s->name_text &&
-              g->type_ == s->type_) {
+              types_->compatible_types(g->otype, s->otype)) {
             n->set_sym(g);
             break;
           }
@@ -123,7 +143,7 @@ static void normalize_read_tree(NODE *n, const std::vector<SYMTAB *> &globals) {
       }
     }
     if (n->right)
-      normalize_read_tree(n->right, globals);
+      normalize_read_tree(n->right);
     n = n->left;
   }
 }
@@ -139,7 +159,7 @@ void PROGRAM::append_statement(NODE *tree, SrcPos pos) {
 
 void PROGRAM::statement(BASE_NODE *tree, SrcPos pos) {
   NODE *n = static_cast<NODE *>(tree);
-  normalize_read_tree(n, globals_);
+  normalize_read_tree(n);
   if (reading_)
     reading_->current_pos = pos;
   append_statement(n, pos);
@@ -187,7 +207,26 @@ void PROGRAM::pragma_record(PragmaRecord *rec) {
   append_statement(n, reading_->current_pos);
 }
 
+// The type a symbol carries: the declared type's normal form; an
+// enumeration gives its integral type's normal form with the enumeration's
+// qualifiers.
+TYPE *PROGRAM::symbol_type(TYPE *declared) {
+  TYPE *t = types_->normalize(declared);
+  if (!t || t->getr()->kind != TK_ENUM || !t->getr()->base)
+    return t;
+  uint32_t quals = t->qualifier_bits();
+  TYPE *integral = types_->normalize(t->getr()->base);
+  if (!quals)
+    return integral;
+  return types_->normalize(types_->mk_qualified(integral, quals));
+}
+
 I_SYMTAB *PROGRAM::new_symbol(const SymbolRecord &rec) {
+  TYPE *type = symbol_type(rec.type);
+  if (rec.type && !rec.type->is_func() && rec.size != rec.type->size) {
+    std::fputs("\nAssertion failed: otype->is_func() || size == otype->size()\n", stderr);
+    ir_internal_error();
+  }
   auto sym = std::make_unique<SYMTAB>();
   sym->name_text = rec.name;
   sym->size_bits = rec.size;
@@ -195,21 +234,30 @@ I_SYMTAB *PROGRAM::new_symbol(const SymbolRecord &rec) {
   sym->sclass = rec.storage_class;
   sym->original_sclass = rec.storage_class;
   sym->flag_bits = rec.flags & kFileFlagMask;
+  if (rec.scope_level == 0 && !(type && type->is_const()) && ir_opt_level() < 3)
+    sym->flag_bits |= (sym->flag_bits & (SF_CREGISTER | SF_REGISTER)) ? kGlobalFlagsRegister
+                                                                        : kGlobalFlagsPlain;
+  sym->type_ = type;
   sym->otype = rec.type;
-  sym->type_ = rec.type ? rec.type->normalized() : nullptr;
   sym->second = rec.second_type;
   sym->align = rec.alignment;
   sym->pos = rec.position;
+  sym->level = rec.scope_level;
   sym->init_pos = rec.initializer_position;
   sym->option_set_number = rec.option_set;
-  sym->serial = ++next_serial_;
+  sym->state = SS_CREATED;
+  if (sym->sclass != SC_REGISTER && sym->sclass != SC_CLASS_17 && sym->sclass != SC_CLASS_22)
+    sym->state |= SS_NOT_REGISTER_LIKE;
   if (sym->sclass == SC_FILE_27) {
     sym->sclass = SC_STORED_27;
     if (reading_)
       reading_->flags |= FI_STORAGE_27;
   }
-  SYMTAB *raw = sym.get();
-  symbols_.push_back(std::move(sym));
+  SYMTAB *raw = add_symbol(std::move(sym));
+  if (type && type->is_func())
+    funinfo_of(raw);
+  if (raw->level > 0 && reading_)
+    reading_->register_local(raw);
   return raw;
 }
 
@@ -222,6 +270,44 @@ void PROGRAM::symbol_complete(I_SYMTAB *sym) {
     globals_.push_back(s);
   else if (reading_)
     (s->level == 1 ? reading_->params : reading_->locals).push_back(s);
+}
+
+SYMTAB *PROGRAM::new_temporary(char letter, TYPE *type) {
+  FUNINFO *fi = currfuninfo;
+  if (!fi || !type)
+    ir_internal_error();
+  auto sym = std::make_unique<SYMTAB>();
+  sym->name_text = std::string(kTempPrefix) + letter + std::to_string(++next_temp_);
+  sym->size_bits = type->size;
+  sym->sclass = SC_AUTO;
+  sym->original_sclass = SC_AUTO;
+  sym->otype = type;
+  sym->type_ = symbol_type(type);
+  sym->align = type->align;
+  sym->level = fi->scope_level > 1 ? fi->scope_level : 2;
+  sym->table_index = static_cast<uint32_t>(fi->params.size() + fi->locals.size());
+  sym->state = SS_CREATED | SS_NOT_REGISTER_LIKE;
+  SYMTAB *raw = add_symbol(std::move(sym));
+  fi->register_local(raw);
+  fi->locals.push_back(raw);
+  return raw;
+}
+
+SYMTAB *PROGRAM::implicit_state_symbol() {
+  if (implicit_state_)
+    return implicit_state_;
+  TYPE *t = types_->mk_int(IK_INT);
+  auto sym = std::make_unique<SYMTAB>();
+  sym->name_text = kImplicitStateName;
+  sym->size_bits = t->size;
+  sym->sclass = SC_STATIC;
+  sym->original_sclass = SC_STATIC;
+  sym->otype = t;
+  sym->type_ = t;
+  sym->align = t->align;
+  sym->state = SS_CREATED | SS_NOT_REGISTER_LIKE;
+  implicit_state_ = add_symbol(std::move(sym));
+  return implicit_state_;
 }
 
 void PROGRAM::attribute_list(I_SYMTAB *sym, PragmaRecord *rec) {
@@ -258,6 +344,7 @@ void PROGRAM::exception_table(std::vector<EhtEntry> entries) {
     if (e.cleanup)
       erase_tree(static_cast<NODE *>(e.cleanup));
   reading_->eht = std::move(entries);
+  reading_->eht_size = static_cast<uint32_t>(reading_->eht.size());
 }
 
 BASE_NODE *PROGRAM::make_node(uint32_t op, TYPE *type) { return new_node(op, type); }

@@ -5,12 +5,26 @@
 // them and, per function, the statement list read for it.  It is created by
 // the command-line set-up after the option sets are built and destroyed at
 // the end of main.
+//
+// A symbol record becomes a SYMTAB by these rules:
+//   1. `otype` is the declared type; `type` its normal form, except that an
+//      enumeration gives its integral type's normal form, qualified as the
+//      enumeration was;
+//   2. the file's flags keep the bits of 0x19ff; a global whose type is not
+//      const gets 0xc000 (with flag bit 4 or 7) or 0xe000 (without) when the
+//      level in force (ir_opt_level) is below 3;
+//   3. a non-function whose size differs from its declared type's size is an
+//      internal error ("otype->is_func() || size == otype->size()");
+//   4. storage class 27 is kept as 9 and marks the function being read;
+//   5. a function symbol gets its FUNINFO, a nested one joins the current
+//      scope of the function being read.
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "icode/reader.h"
@@ -30,11 +44,27 @@ public:
   PROGRAM &operator=(const PROGRAM &) = delete;
 
   TYPE_PKG &types() { return *types_; }
+  const TYPE_PKG &types() const { return *types_; }
   const std::vector<SYMTAB *> &globals() const { return globals_; }
   const std::vector<FUNINFO *> &functions() const { return functions_; }
 
-  // The FUNINFO of a function symbol, created on first request.
+  // The FUNINFO of a function symbol, created on first request; the symbol
+  // is interned (given a serial number) when it has none yet.
   FUNINFO *funinfo_of(SYMTAB *fn);
+
+  // Symbols the optimizer makes.  A temporary "$O<letter><n>" of the current
+  // function (currfuninfo, which must be set) in its current scope, of
+  // storage class 1, appended to its locals.
+  SYMTAB *new_temporary(char letter, TYPE *type);
+  // The implicit-state symbol "__MCALL_implicit_state__" (a static int of
+  // level 0, made on first request; not on the list of globals).
+  SYMTAB *implicit_state_symbol();
+
+  // Interned-symbol table: every symbol the program made, by serial number,
+  // with its FUNINFO or none.  Prints "\n%u interned symbols;  load factor
+  // %.2f, max load factor %.2f, %d with NULL funinfo.\n".
+  size_t interned_count() const { return interned_.size(); }
+  void print_interned_stats(FILE *out) const;
 
   // A global's initializer trees, in the order read (ENDINIT last).
   struct Initializer {
@@ -70,17 +100,27 @@ public:
   void discard_tree(BASE_NODE *tree) override;
 
 private:
+  struct Interned {
+    SYMTAB *symbol = nullptr;
+    std::unique_ptr<FUNINFO> funinfo;
+  };
+
   std::unique_ptr<TYPE_PKG> types_;
   std::vector<std::unique_ptr<SYMTAB>> symbols_;
   std::vector<SYMTAB *> globals_;
   std::vector<FUNINFO *> functions_;
-  std::map<uint32_t, std::unique_ptr<FUNINFO>> funinfos_;   // by symbol serial
+  std::unordered_map<uint32_t, Interned> interned_;   // by symbol serial
+  SYMTAB *implicit_state_ = nullptr;
+  uint32_t next_temp_ = 0;
   std::vector<Initializer> initializers_;
   std::vector<PragmaRecord *> toplevel_pragmas_;             // owned
   FUNINFO *reading_ = nullptr;      // the function being read
   uint32_t next_serial_ = 0;
 
   void append_statement(NODE *tree, SrcPos pos);
+  SYMTAB *add_symbol(std::unique_ptr<SYMTAB> sym);
+  TYPE *symbol_type(TYPE *declared);
+  void normalize_read_tree(NODE *n);
 };
 
 } // namespace zor

@@ -2,7 +2,8 @@
 //
 // A SYMTAB describes one named object of the program: variable, parameter,
 // function or compiler-made temporary.  The reader and writer reach it
-// through I_SYMTAB.  Symbols are owned by the program (ir/program.h).
+// through I_SYMTAB.  Symbols are owned by the program (ir/program.h), which
+// also creates them from symbol records (the creation rules are there).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,48 @@ enum : uint16_t {
   SF_REGISTER = 0x0080,    // register variable
   SF_REFERENCED = 0x8000,  // global referenced by the written output
 };
+// The bits of a symbol record's flags that survive reading.
+constexpr uint16_t kFileFlagMask = 0x19ff;
+// Added to a global's flags below level 3 when its type is not const:
+// with bit 4 or bit 7 set, else without either.
+constexpr uint16_t kGlobalFlagsRegister = 0xc000;
+constexpr uint16_t kGlobalFlagsPlain = 0xe000;
+
+// Storage classes.
+enum : uint8_t {
+  SC_AUTO = 1,
+  SC_EXTERN_DEF = 2,   // external definition
+  SC_STATIC = 3,
+  SC_REGISTER = 4,
+  SC_EXTERN_REF = 5,   // external reference
+  SC_STORED_27 = 9,    // class 27 of a file is kept as 9
+  SC_CLASS_17 = 17,
+  SC_CLASS_22 = 22,
+  SC_FILE_27 = 27,
+};
+
+// Symbol state bits.
+enum : uint8_t {
+  SS_NOT_REGISTER_LIKE = 0x01,   // storage class none of 4, 17 and 22
+  SS_CREATED = 0x04,             // set at creation
+};
+
+// Names the optimizer makes.  A temporary's name begins with "$O"; "$O"
+// followed by one of the temporary letters and digits only is a temporary
+// of that letter's kind.
+constexpr char kTempPrefix[] = "$O";
+constexpr char kTempLetterPlain = 'T';   // temporaries of the passes
+constexpr char kTempLetterCse = 'C';     // common-subexpression temporaries
+constexpr char kImplicitStateName[] = "__MCALL_implicit_state__";
+
+bool is_temp_name(const char *name);
+// The letter of a "$O<letter><digits>" temporary, else 0.
+char temp_kind(const char *name);
+
+// The optimization level in force for symbol creation: the current
+// function's option set, else the file-level one.  The driver installs its
+// level query at start-up; the default answers 1.
+extern int (*ir_opt_level)();
 
 class SYMTAB final : public I_SYMTAB {
 public:
@@ -28,19 +71,23 @@ public:
   uint32_t size_bits = 0;
   uint32_t offset_value = 0;
   uint8_t sclass = 0;
-  uint8_t original_sclass = 0;
+  uint8_t original_sclass = 0;     // the class as first read
   uint16_t flag_bits = 0;
-  TYPE *type_ = nullptr;       // normalized type
-  TYPE *otype = nullptr;       // declared type as read
+  TYPE *type_ = nullptr;           // normalized type
+  TYPE *otype = nullptr;           // declared type as read
   TYPE *second = nullptr;
   uint32_t align = 0;
   SrcPos pos;
   PragmaRecord *attrs = nullptr;   // owned chain
-  uint32_t level = 0;
+  uint32_t level = 0;              // 0 for globals, the block depth for locals
   uint32_t table_index = 0;
   uint32_t init_pos = 0;
   uint32_t option_set_number = 0;
-  uint32_t serial = 0;
+  SYMTAB *next_local = nullptr;    // chain of the scope's symbols
+  uint32_t serial = 0;             // program-wide creation number
+  int32_t aux_word = -1;
+  uint8_t state = 0;               // SS_* bits; others are pass data
+  uintptr_t pass_data[8] = {};     // cleared at creation; the passes' own
   FUNINFO *funinfo = nullptr;      // for functions
 
   SYMTAB() = default;
@@ -80,5 +127,13 @@ public:
     *p = rec;
   }
 };
+
+// The symbol printer: "cregister" when flag bit 4 is set, "register" for
+// flag bit 7 or class 4, "extern" for classes 2 and 5, "static" for 3, else
+// "".
+const char *storage_word(const SYMTAB &s);
+// "static int counter" style: the storage word, the declared type's print
+// form and the name (demangled when it is an encoded C++ name).
+std::string symbol_declaration(const SYMTAB &s);
 
 } // namespace zor

@@ -4,7 +4,6 @@
 // (ir/node_info.h); this file only decides the shape each operator prints in.
 #include "ir/tree_print.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "icode/position.h"
 #include "ir/node.h"
 #include "ir/node_info.h"
+#include "ir/source_form.h"
 #include "ir/symtab.h"
 #include "ir/type.h"
 
@@ -57,26 +57,6 @@ constexpr const char *kFloatNames[FK_COUNT] = {"float", "double", "long double"}
 constexpr const char *kQualifierNames[] = {
     "const", "volatile", "packed", "near", "far", "ioport", "restrict", "onchip",
 };
-
-std::string trimmed(const char *s) {
-  std::string r(s ? s : "");
-  while (!r.empty() && r.back() == ' ')
-    r.pop_back();
-  return r;
-}
-
-// A spelling printed between or before operands rather than as a function
-// name: no letters, or padded with blanks (" unordered ", " INITLOOP ").
-bool is_operator_spelling(const char *s) {
-  if (s[0] == ' ')
-    return true;
-  for (; *s; ++s)
-    if (std::isalpha(static_cast<unsigned char>(*s)))
-      return false;
-  return true;
-}
-
-bool is_conversion(uint32_t op) { return op == SCONV || op == PCONV || op == ACONV; }
 
 std::string quoted(const char *bytes, uint32_t length) {
   std::string r = "\"";
@@ -148,112 +128,36 @@ std::string label_text(const NODE *n) { return "L" + std::to_string(n->label_num
 
 // ---------------------------------------------------------------- source form
 
-class SourcePrinter {
-public:
-  SourcePrinter(std::string &out, const PrintOptions &opt) : out_(out), opt_(opt) {}
+// NODE trees for the shared source-form printer (ir/source_form.h).
+struct NodeTree {
+  using Node = const NODE *;
+  const PrintOptions &opt;
 
-  // Prints `n` in a context of precedence `ctx`.
-  void expr(const NODE *n, unsigned ctx) {
-    if (!n) {
-      out_ += "<null>";
-      return;
-    }
-    bool paren = op_prec(n->op) < ctx;
-    if (paren)
-      out_ += '(';
-    body(n);
-    if (paren)
-      out_ += ')';
-  }
+  bool null(Node n) const { return !n; }
+  uint32_t op(Node n) const { return n->op; }
+  Node left(Node n) const { return n->left; }
+  Node right(Node n) const { return n->right; }
+  std::string callee(Node n) const { return n->callee() ? n->callee() : "<callee>"; }
+  std::string cast_type(Node n) const { return type_text(n->type); }
+  bool is_unit(Node n) const { return n->op == ICON && n->icon == IntConst::from_signed(1); }
 
-private:
-  void typed(const NODE *n) {
-    if (opt_.types)
-      out_ += "{" + type_text(n->type) + "}";
-  }
+  std::string typed(Node n) const { return opt.types ? "{" + type_text(n->type) + "}" : ""; }
 
-  bool leaf(const NODE *n) {
+  bool leaf_text(Node n, std::string &out) const {
     switch (n->op) {
-    case NAME: out_ += symbol_text(n); typed(n); return true;
+    case NAME: out = symbol_text(n) + typed(n); return true;
     case ICON:
-    case LCON: out_ += icon_text(n); typed(n); return true;
-    case FCON: out_ += fcon_text_of(n); typed(n); return true;
-    case SCON: out_ += quoted(n->text() ? n->text() : "", n->text() ? n->text_length() : 0); return true;
-    case LABEL: out_ += label_text(n); return true;
-    case LABELDEF: out_ += label_text(n) + ":"; return true;
-    case ASM: out_ += "asm " + quoted(n->text() ? n->text() : "", n->text() ? n->text_length() : 0); return true;
-    case FIELD: out_ += field_text(n); return true;
-    case PPRAGMA: out_ += n->pragma ? pragma_text(*n->pragma) : "#pragma"; return true;
+    case LCON: out = icon_text(n) + typed(n); return true;
+    case FCON: out = fcon_text_of(n) + typed(n); return true;
+    case SCON: out = quoted(n->text() ? n->text() : "", n->text() ? n->text_length() : 0); return true;
+    case LABEL: out = label_text(n); return true;
+    case LABELDEF: out = label_text(n) + ":"; return true;
+    case ASM: out = "asm " + quoted(n->text() ? n->text() : "", n->text() ? n->text_length() : 0); return true;
+    case FIELD: out = field_text(n); return true;
+    case PPRAGMA: out = n->pragma ? pragma_text(*n->pragma) : "#pragma"; return true;
     default: return false;   // not a leaf with a payload of its own
     }
   }
-
-  // Operands in a list: call arguments (commas need no parentheses there)
-  // or the arguments of a function-like operator.
-  void operands(const NODE *n, unsigned ctx) {
-    bool first = true;
-    for (const NODE *c : {n->left, n->right}) {
-      if (!c)
-        continue;
-      if (!first)
-        out_ += ", ";
-      expr(c, ctx);
-      first = false;
-    }
-  }
-
-  void body(const NODE *n) {
-    if (leaf(n))
-      return;
-    uint32_t op = n->op;
-    unsigned prec = op_prec(op);
-    const char *sp = op_infix(op);
-    if (op == CALL || op == UCALL) {
-      expr(n->left, 15);
-      out_ += '(';
-      if (op == CALL && n->right)
-        expr(n->right, 1);
-      out_ += ')';
-    } else if (op == ICALL || op == UICALL || op == MCALL || op == UMCALL) {
-      out_ += n->callee() ? n->callee() : "<callee>";
-      out_ += '(';
-      if (n->left && (op == ICALL || op == MCALL))
-        expr(n->left, 1);
-      out_ += ')';
-    } else if (is_conversion(op)) {
-      out_ += "(" + type_text(n->type) + ")";
-      expr(n->left, prec);
-    } else if (op == PLUSPLUS || op == MINMIN) {
-      expr(n->left, prec);
-      out_ += sp;
-      if (n->right && !(n->right->op == ICON && n->right->icon == IntConst::from_signed(1))) {
-        out_ += '(';
-        expr(n->right, 0);
-        out_ += ')';
-      }
-    } else if (op == RETURN || op == URETURN) {
-      out_ += "return";
-      if (n->left || n->right)
-        out_ += ' ';
-      operands(n, 2);
-    } else if (op_arity(op) == 2 && n->left && n->right && is_operator_spelling(sp)) {
-      expr(n->left, prec);
-      out_ += sp;
-      expr(n->right, prec);
-    } else if (op_arity(op) == 1 && n->left && !n->right && is_operator_spelling(sp) &&
-               !std::strchr(sp, ' ')) {
-      out_ += sp;
-      expr(n->left, prec);
-    } else {
-      out_ += trimmed(sp);
-      out_ += '(';
-      operands(n, 2);
-      out_ += ')';
-    }
-  }
-
-  std::string &out_;
-  const PrintOptions &opt_;
 };
 
 // ------------------------------------------------------------------ dump form
@@ -332,7 +236,8 @@ void dump(const NODE *n, unsigned depth, std::string &out) {
 
 std::string tree_source(const NODE *n, const PrintOptions &opt) {
   std::string out;
-  SourcePrinter(out, opt).expr(n, 0);
+  NodeTree tree{opt};
+  SourceForm<NodeTree>(tree, out).expr(n, 0);
   return out;
 }
 
@@ -348,6 +253,10 @@ std::string tree_dump(const NODE *n) {
 }
 
 void print_tree_dump(FILE *f, const NODE *n) { std::fputs(tree_dump(n).c_str(), f); }
+
+std::string c_string_literal(const char *bytes, uint32_t length) { return quoted(bytes, length); }
+
+std::string float_c_form(const XFLOAT &v, XPrecision p) { return float_c_text(v, p); }
 
 std::string pragma_head(uint8_t kind) {
   for (const PragmaName &p : kPragmaNames)
@@ -378,7 +287,7 @@ std::string type_text(const TYPE *t) {
   case TK_POINTER: return type_text(t->base) + " *";
   case TK_REFERENCE: return type_text(t->base) + " &";
   case TK_ARRAY: return type_text(t->base) + " []";
-  case TK_TYPEDEF: return t->name.empty() ? type_text(t->base) : t->name;
+  case TK_TYPEDEF: return t->name_text.empty() ? type_text(t->base) : t->name_text;
   case TK_QUALIFIED: {
     std::string r;
     for (unsigned i = 0; i < 8; ++i)
@@ -386,10 +295,10 @@ std::string type_text(const TYPE *t) {
         r += std::string(kQualifierNames[i]) + " ";
     return r + type_text(t->base);
   }
-  case TK_ENUM: return "enum " + t->name;
-  case TK_STRUCT: return "struct " + t->name;
-  case TK_UNION: return "union " + t->name;
-  case TK_CLASS: return "class " + t->name;
+  case TK_ENUM: return "enum " + t->name_text;
+  case TK_STRUCT: return "struct " + t->name_text;
+  case TK_UNION: return "union " + t->name_text;
+  case TK_CLASS: return "class " + t->name_text;
   case TK_FIXED:
   case TK_COMPLEX:
   case TK_PTR_TO_MEMBER:

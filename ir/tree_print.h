@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <string>
 
+#include "ir/xfloat.h"
+
 namespace zor {
 
 class NODE;
@@ -43,5 +45,13 @@ std::string pragma_head(uint8_t kind);
 // A short C-like spelling of a type ("unsigned short", "const int *",
 // "struct S").
 std::string type_text(const TYPE *t);
+
+// Constants in C form, as both printers of trees show them (this one and the
+// I-code text form, tools/textform): a string literal with C escapes (octal
+// for bytes outside printable ASCII), and the shortest decimal text of a
+// floating value that reads back the same at precision `p` ("nan", "-inf",
+// hexadecimal at extended precision).
+std::string c_string_literal(const char *bytes, uint32_t length);
+std::string float_c_form(const XFLOAT &v, XPrecision p);
 
 } // namespace zor

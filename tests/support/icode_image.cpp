@@ -177,18 +177,7 @@ IcodeImage &IcodeImage::attribute_list(uint8_t tag, uint32_t kind,
   return end();
 }
 
-MemFile::MemFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
-  if (bytes_.empty()) {
-    // fmemopen refuses an empty buffer on some C libraries.
-    file_ = std::tmpfile();
-    return;
-  }
-  file_ = fmemopen(bytes_.data(), bytes_.size(), "rb");
-}
-
-MemFile::~MemFile() {
-  if (file_)
-    std::fclose(file_);
-}
+// MemFile is in text_check.cpp: it runs every image through the text form,
+// which tools built without the library (the fuzz seed writer) do without.
 
 } // namespace zor::test

@@ -173,8 +173,8 @@ std::string RecordingClient::type_name(const TYPE *type) {
     return ints[type->subkind];
   if (type->kind == TK_FLOATING && type->subkind < FK_COUNT)
     return floats[type->subkind];
-  if (!type->name.empty())
-    return type->name;
+  if (!type->name_text.empty())
+    return type->name_text;
   return "t" + std::to_string(type->id);
 }
 

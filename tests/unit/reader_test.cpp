@@ -143,6 +143,10 @@ TEST(ReaderPrimitives, PositionsAreRelativeToTheStart) {
 
 // ------------------------------------------------------------------ reading
 
+// The type system's fatal messages end the run with the message and a
+// newline.
+std::string type_message(const char *message) { return std::string(message) + "\n"; }
+
 enum : uint32_t { T_INT = 1, T_UINT, T_FLOAT, T_SHORT, T_STRUCT, T_DOUBLE };
 
 class ReaderTest : public ::testing::Test {
@@ -201,13 +205,13 @@ protected:
   }
 
   // Expects read_all to stop with `message`, and no node to be left over.
-  void expect_fatal(const IcodeImage &img, const char *message) {
+  void expect_fatal(const IcodeImage &img, const std::string &message) {
     ASSERT_TRUE(open(img));
     try {
       reader->read_all();
       ADD_FAILURE() << "no fatal error";
     } catch (const IcodeFatal &e) {
-      EXPECT_STREQ(e.what(), message);
+      EXPECT_EQ(e.what(), message);
     }
     EXPECT_EQ(client.live_nodes, 0);
   }
@@ -615,7 +619,7 @@ TEST_F(ReaderNodes, UnresolvedReferencesAreFatal) {
   {
     IcodeImage img = image();
     img.leaf(NOP, 99);
-    expect_fatal(img, kForwardReference);
+    expect_fatal(img, type_message(kForwardReference));
   }
   {
     IcodeImage img = image();
@@ -774,11 +778,11 @@ TEST_F(ReaderSections, InitializerInTheStreamAndAnUnknownSymbol) {
   EXPECT_EQ(client.lines.back(), "initializer a (ENDINIT:-)");
 }
 
-// Scalar type records bind their identifiers to the package's types; a
-// pointer or typedef refers to an earlier record.
+// Scalar type records equal to the package's basic types bind their
+// identifiers to them; a pointer or typedef refers to an earlier record.
 TEST_F(ReaderSections, ScalarTypeRecordsBindTheirIdentifiers) {
   IcodeImage img = image();
-  img.begin(TAG_TYPE).uleb(20).byte(5).flag(true).uleb(16).uleb(16).flag(false).flag(false).end();
+  img.begin(TAG_TYPE).uleb(20).byte(5).flag(false).uleb(16).uleb(16).flag(false).flag(false).end();
   img.begin(TAG_TYPE).uleb(21).byte(51).flag(false).uleb(64).uleb(32).flag(false).flag(false).end();
   img.begin(TAG_TYPE).uleb(22).byte(12).uleb(64).uleb(32).end();
   img.begin(TAG_TYPE).uleb(23).byte(15).type_ref(20).uleb(16).uleb(16).end();
@@ -803,12 +807,12 @@ TEST_F(ReaderSections, TypeRecordErrors) {
     IcodeImage img = image();
     img.begin(TAG_TYPE).uleb(30).byte(49).end();
     img.begin(TAG_TYPE).uleb(30).byte(49).end();
-    expect_fatal(img, kTypeTwice);
+    expect_fatal(img, type_message(kTypeTwice));
   }
   {
     IcodeImage img = image();
     img.begin(TAG_TYPE).uleb(31).byte(15).type_ref(99).uleb(16).uleb(16).end();
-    expect_fatal(img, kForwardReference);
+    expect_fatal(img, type_message(kForwardReference));
   }
 }
 
