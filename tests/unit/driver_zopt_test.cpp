@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/icode_image.h"
+#include "tests/support/tool_run.h"
 
 namespace zor {
 namespace {
@@ -29,11 +30,7 @@ using OptionSets = std::vector<std::pair<uint32_t, std::vector<std::string>>>;
 
 const char kDefectStart[] = "\nThis failure is caused by a defect in the optimizer.";
 
-struct Result {
-  int code = -1;     // exit code, or -1 when killed
-  int signal = 0;    // the signal that killed it
-  std::string out, err;
-};
+using Result = test::ToolResult;
 
 // A header, an empty main stream and, when given, an option-set section.
 IcodeImage program_image(const OptionSets &sets = {}) {
@@ -58,67 +55,21 @@ std::vector<uint8_t> header_only() {
 
 class ZoptTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zopt_driver_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string path(const std::string &name) const { return dir_ + "/" + name; }
-  bool exists(const std::string &name) const { return std::filesystem::exists(path(name)); }
-  std::string read(const std::string &name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string path(const std::string &name) const { return dir_.path(name); }
+  bool exists(const std::string &name) const { return dir_.exists(name); }
+  std::string read(const std::string &name) const { return dir_.read(name); }
   void write(const std::string &name, const std::vector<uint8_t> &bytes) const {
-    std::ofstream out(path(name), std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    dir_.write(name, bytes);
   }
   void write_image(const std::string &name, const OptionSets &sets = {}) const {
     write(name, program_image(sets).bytes());
   }
 
-  // Starts zopt in the test directory with `args` after argv[0]; standard
-  // output and error go to files beside the test's files.
+  // Starts zopt in the test directory with `args` after argv[0].
   pid_t spawn(const std::vector<std::string> &args, const char *argv0 = "zopt") {
-    std::vector<std::string> words{argv0};
-    words.insert(words.end(), args.begin(), args.end());
-    std::string out = path(".stdout"), err = path(".stderr");
-    pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0)
-        _exit(127);
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::vector<char *> argv;
-      for (std::string &w : words)
-        argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execv(ZOPT_PATH, argv.data());
-      _exit(127);
-    }
-    return pid;
+    return dir_.spawn(ZOPT_PATH, args, argv0);
   }
-
-  Result wait_for(pid_t pid) {
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-      r.signal = WTERMSIG(status);
-    r.out = read(".stdout");
-    r.err = read(".stderr");
-    return r;
-  }
-
+  Result wait_for(pid_t pid) { return dir_.wait_for(pid); }
   Result zopt(const std::vector<std::string> &args, const char *argv0 = "zopt") {
     return wait_for(spawn(args, argv0));
   }
@@ -142,7 +93,7 @@ protected:
     return false;
   }
 
-  std::string dir_;
+  test::ToolDir dir_{"zopt_driver"};
 };
 
 TEST_F(ZoptTest, NoFileNamePrintsUsage) {

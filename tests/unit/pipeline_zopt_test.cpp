@@ -22,14 +22,12 @@
 #include "ir/type.h"
 #include "tests/support/icode_image.h"
 #include "tests/support/recording_client.h"
+#include "tests/support/tool_run.h"
 
 namespace zor {
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using Result = test::ToolResult;
 
 size_t count_of(const std::string &text, const std::string &what) {
   size_t n = 0;
@@ -41,52 +39,13 @@ size_t count_of(const std::string &text, const std::string &what) {
 class PipelineZoptTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zopt_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     std::filesystem::copy_file(ZOR_SOURCE_DIR "/examples/demo.if", path("demo.if"));
   }
-  void TearDown() override {
-    unsetenv("FORCED_OPT_PASSES");
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { unsetenv("FORCED_OPT_PASSES"); }
 
-  std::string path(const std::string &name) const { return dir_ + "/" + name; }
-  std::string read(const std::string &name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-  Result zopt(const std::vector<std::string> &args) {
-    std::vector<std::string> words{"zopt"};
-    words.insert(words.end(), args.begin(), args.end());
-    const std::string out = path(".stdout"), err = path(".stderr");
-    pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0)
-        _exit(127);
-      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::vector<char *> argv;
-      for (std::string &w : words)
-        argv.push_back(w.data());
-      argv.push_back(nullptr);
-      execv(ZOPT_PATH, argv.data());
-      _exit(127);
-    }
-    Result r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status))
-      r.code = WEXITSTATUS(status);
-    r.out = read(".stdout");
-    r.err = read(".stderr");
-    return r;
-  }
+  std::string path(const std::string &name) const { return dir_.path(name); }
+  std::string read(const std::string &name) const { return dir_.read(name); }
+  Result zopt(const std::vector<std::string> &args) { return dir_.run(ZOPT_PATH, args, "zopt"); }
 
   // What the project's reader makes of an output file, one line per
   // callback; empty with a failure when it cannot be read.
@@ -115,7 +74,7 @@ protected:
     return text;
   }
 
-  std::string dir_;
+  test::ToolDir dir_{"zopt_e2e"};
 };
 
 TEST_F(PipelineZoptTest, TheExampleAtEveryLevelIsWrittenAndReadsBack) {
