@@ -221,7 +221,7 @@ void Context::bind_type(const Record &rec, const std::string &label) {
     for (size_t i = 0; i < form->fields.size(); ++i) {
       if (slots[i] < 0 || static_cast<size_t>(slots[i]) >= rec.fields.size())
         continue;
-      const FieldSpec &f = form->fields[i];
+      const FieldForm &f = form->fields[i];
       const Field &v = rec.fields[slots[i]];
       std::string n = f.name ? f.name : "";
       if (n == "size")

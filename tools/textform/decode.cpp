@@ -180,16 +180,16 @@ Field Decoder::read(Enc e) {
 }
 
 void Decoder::read_form(const Form &form, Record &rec) {
-  for (const FieldSpec &spec : form.fields) {
-    if (!field_present(spec, ctx_.version(), rec.fields))
+  for (const FieldForm &ff : form.fields) {
+    if (!field_present(ff, ctx_.version(), rec.fields))
       continue;
     bool is_signed = false;
-    if (spec.ft == FT::EnumVal) {
+    if (ff.ft == FT::EnumVal) {
       // Enumerator values follow the signedness of the enumeration's type.
       const TypeInfo *owner = ctx_.type(rec.num(0));
       is_signed = owner && ctx_.is_signed(owner->base);
     }
-    rec.fields.push_back(read(field_enc(spec.ft, is_signed)));
+    rec.fields.push_back(read(field_enc(ff.ft, is_signed)));
   }
 }
 
@@ -226,8 +226,8 @@ Record Decoder::node(bool tag_read, uint8_t tag) {
     throw Stop{kInvalidRecord, r.offset};
   r.fields.push_back(read(Enc::Uleb));
   bool is_signed = ctx_.is_signed(r.fields[1].num);
-  for (const FieldSpec &spec : node_fields(op))
-    r.fields.push_back(read(field_enc(spec.ft, is_signed)));
+  for (const FieldForm &ff : node_fields(op))
+    r.fields.push_back(read(field_enc(ff.ft, is_signed)));
   finish(r);
   return r;
 }

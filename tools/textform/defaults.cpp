@@ -39,9 +39,9 @@ uint32_t first_count(const Form &form, const std::vector<Field> &fields,
 
 } // namespace
 
-bool field_default(const Form &form, size_t spec, const std::vector<Field> &fields,
+bool field_default(const Form &form, size_t ff, const std::vector<Field> &fields,
                    const std::vector<int> &slots, const Context &ctx, Field &out) {
-  const FieldSpec &f = form.fields[spec];
+  const FieldForm &f = form.fields[ff];
   out = Field();
   out.enc = field_enc(f.ft, false);
   static const DataModel dm = DataModel::zor();

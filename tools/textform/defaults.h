@@ -11,11 +11,11 @@
 
 namespace zor::text {
 
-// The default of field `spec` of `form` in a record whose other fields are
+// The default of field `ff` of `form` in a record whose other fields are
 // `fields` (placed by `slots`, see field_slots).  False for fields whose
 // default is not a plain value: positional fields, counts taken from what
 // follows, initializer positions taken from the layout.
-bool field_default(const Form &form, size_t spec, const std::vector<Field> &fields,
+bool field_default(const Form &form, size_t ff, const std::vector<Field> &fields,
                    const std::vector<int> &slots, const Context &ctx, Field &out);
 
 // Same encoded value.

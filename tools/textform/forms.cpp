@@ -22,7 +22,7 @@ bool form_1(int, const std::vector<Field> &b) { return b.size() > 1 && b[1].num 
 bool form_01(int, const std::vector<Field> &b) { return b.size() > 1 && b[1].num <= 1; }
 bool form_2(int, const std::vector<Field> &b) { return b.size() > 1 && b[1].num == 2; }
 
-using F = FieldSpec;
+using F = FieldForm;
 
 // Main-stream records (and the records of the sections, by role).
 const std::vector<Form> &record_forms() {
@@ -255,22 +255,22 @@ const Form *form_by_keyword(const std::string &word, bool type_body, Role role) 
   return nullptr;
 }
 
-const std::vector<FieldSpec> &node_fields(uint32_t op) {
-  static const std::vector<FieldSpec> none;
-  static const std::vector<FieldSpec> label = {F{nullptr, FT::Label}};
-  static const std::vector<FieldSpec> name = {F{nullptr, FT::Num, Def::Req, 0},
+const std::vector<FieldForm> &node_fields(uint32_t op) {
+  static const std::vector<FieldForm> none;
+  static const std::vector<FieldForm> label = {F{nullptr, FT::Label}};
+  static const std::vector<FieldForm> name = {F{nullptr, FT::Num, Def::Req, 0},
                                               F{nullptr, FT::Num, Def::Req, 1}};
-  static const std::vector<FieldSpec> scon = {F{nullptr, FT::Counted}};
-  static const std::vector<FieldSpec> icon = {F{nullptr, FT::IconVal}};
-  static const std::vector<FieldSpec> text = {F{nullptr, FT::Text}};
-  static const std::vector<FieldSpec> field = {F{"flag", FT::SByte, Def::Req, 2},
+  static const std::vector<FieldForm> scon = {F{nullptr, FT::Counted}};
+  static const std::vector<FieldForm> icon = {F{nullptr, FT::IconVal}};
+  static const std::vector<FieldForm> text = {F{nullptr, FT::Text}};
+  static const std::vector<FieldForm> field = {F{"flag", FT::SByte, Def::Req, 2},
                                                F{nullptr, FT::Num, Def::Req, 1},
                                                F{nullptr, FT::Type, Def::Req, 0}};
-  static const std::vector<FieldSpec> snum = {F{nullptr, FT::SNum}};
-  static const std::vector<FieldSpec> num = {F{nullptr, FT::Num}};
-  static const std::vector<FieldSpec> num2 = {F{nullptr, FT::Num, Def::Req, 0},
+  static const std::vector<FieldForm> snum = {F{nullptr, FT::SNum}};
+  static const std::vector<FieldForm> num = {F{nullptr, FT::Num}};
+  static const std::vector<FieldForm> num2 = {F{nullptr, FT::Num, Def::Req, 0},
                                               F{nullptr, FT::Num, Def::Req, 1}};
-  static const std::vector<FieldSpec> ddnode = {F{nullptr, FT::Num, Def::Req, 0},
+  static const std::vector<FieldForm> ddnode = {F{nullptr, FT::Num, Def::Req, 0},
                                                 F{nullptr, FT::Num, Def::Req, 1},
                                                 F{nullptr, FT::Byte, Def::Req, 2}};
   switch (op) {
@@ -372,7 +372,7 @@ std::vector<int> field_slots(const Form &form, int version, const std::vector<Fi
                              size_t first) {
   std::vector<int> slots;
   size_t next = first;
-  for (const FieldSpec &f : form.fields) {
+  for (const FieldForm &f : form.fields) {
     if (field_present(f, version, fields)) {
       slots.push_back(static_cast<int>(next));
       ++next;

@@ -75,7 +75,7 @@ enum class Def : uint8_t {
 
 using When = bool (*)(int version, const std::vector<Field> &before);
 
-struct FieldSpec {
+struct FieldForm {
   const char *name;   // keyword; null for a positional field
   FT ft;
   Def def = Def::Req;
@@ -89,7 +89,7 @@ struct Form {
   uint8_t tag;
   int kind = -1;       // type record kind
   uint8_t fixed = 0;   // the value of an FT::Fixed field
-  std::vector<FieldSpec> fields;
+  std::vector<FieldForm> fields;
 };
 
 // The form of a main-stream or section record with this tag (null for tags
@@ -102,10 +102,10 @@ const Form *type_form(uint8_t kind, uint8_t variety);
 // record keyword valid for `role`.
 const Form *form_by_keyword(const std::string &word, bool type_body, Role role);
 // The fields of a node record after the operator byte and the type ref.
-const std::vector<FieldSpec> &node_fields(uint32_t op);
+const std::vector<FieldForm> &node_fields(uint32_t op);
 
 // Whether the field exists for this version and the fields before it.
-inline bool field_present(const FieldSpec &f, int version, const std::vector<Field> &before) {
+inline bool field_present(const FieldForm &f, int version, const std::vector<Field> &before) {
   return !f.when || f.when(version, before);
 }
 

@@ -675,24 +675,24 @@ Record Parser::form_record(const Form &form, Role role, std::vector<Field> first
     return false;
   };
   for (size_t i : order) {
-    const FieldSpec &spec = form.fields[i];
+    const FieldForm &ff = form.fields[i];
     std::vector<Field> b = before(i);
-    if (!field_present(spec, version, b))
+    if (!field_present(ff, version, b))
       continue;
-    if (spec.ft == FT::Fixed) {
+    if (ff.ft == FT::Fixed) {
       Field f;
       f.enc = Enc::Byte;
       f.num = form.fixed;
       given[i] = f;
       continue;
     }
-    if (spec.ft == FT::SymName)
+    if (ff.ft == FT::SymName)
       continue;   // the caller puts the name in
     // Lists may be empty.
-    if (line_end() && spec.ft != FT::Texts && spec.ft != FT::Shorts && spec.ft != FT::Blob)
+    if (line_end() && ff.ft != FT::Texts && ff.ft != FT::Shorts && ff.ft != FT::Blob)
       fail(peek(), std::string("'") + form.keyword + "' needs more fields");
     Field f;
-    value(spec.ft, &form, is_signed_for(spec.ft), f);
+    value(ff.ft, &form, is_signed_for(ff.ft), f);
     given[i] = f;
   }
   // Keyword fields.
@@ -736,27 +736,27 @@ Record Parser::form_record(const Form &form, Role role, std::vector<Field> first
   if (extra.owner && !rec.fields.empty())
     rec.fields[0].num = *extra.owner;
   for (size_t i = 0; i < form.fields.size(); ++i) {
-    const FieldSpec &spec = form.fields[i];
-    if (!field_present(spec, version, rec.fields))
+    const FieldForm &ff = form.fields[i];
+    if (!field_present(ff, version, rec.fields))
       continue;
     if (given[i]) {
       rec.fields.push_back(*given[i]);
       continue;
     }
     Field f;
-    f.enc = field_enc(spec.ft, is_signed_for(spec.ft));
-    if (spec.ft == FT::SymName) {
+    f.enc = field_enc(ff.ft, is_signed_for(ff.ft));
+    if (ff.ft == FT::SymName) {
       rec.fields.push_back(f);
       continue;
     }
     // Structural and layout fields are filled in by the caller.
-    if (spec.def == Def::AttrCount || spec.def == Def::InitPos || spec.def == Def::Derived) {
+    if (ff.def == Def::AttrCount || ff.def == Def::InitPos || ff.def == Def::Derived) {
       rec.fields.push_back(f);
       continue;
     }
-    if (spec.def == Def::Req)
+    if (ff.def == Def::Req)
       fail(at, std::string("'") + form.keyword + "' needs its " +
-                   (spec.name ? spec.name : "positional") + " field");
+                   (ff.name ? ff.name : "positional") + " field");
     rec.fields.push_back(f);   // a default, computed below once all fields are in
   }
   // Defaults may depend on any field (a size on the base type).

@@ -229,14 +229,14 @@ std::string Printer::form_text(const Form &form, const Record &rec, size_t first
     add(form.fields[i].ft == FT::SymName ? d.sym_label : field_text(form.fields[i].ft, f));
   }
   for (size_t i = 0; i < form.fields.size(); ++i) {
-    const FieldSpec &spec = form.fields[i];
-    if (!spec.name || slots[i] < 0 || static_cast<size_t>(slots[i]) >= rec.fields.size())
+    const FieldForm &ff = form.fields[i];
+    if (!ff.name || slots[i] < 0 || static_cast<size_t>(slots[i]) >= rec.fields.size())
       continue;
     const Field &f = rec.fields[slots[i]];
     bool print = true;
-    if (spec.def == Def::AttrCount || spec.def == Def::Derived) {
+    if (ff.def == Def::AttrCount || ff.def == Def::Derived) {
       print = !d.count || f.num != *d.count;
-    } else if (spec.def == Def::InitPos) {
+    } else if (ff.def == Def::InitPos) {
       print = !d.init_pos || f.num != *d.init_pos;
     } else {
       Field def;
@@ -244,7 +244,7 @@ std::string Printer::form_text(const Form &form, const Record &rec, size_t first
         print = !same_field(f, def);
     }
     if (print)
-      add(std::string(spec.name) + " " + field_text(spec.ft, f));
+      add(std::string(ff.name) + " " + field_text(ff.ft, f));
   }
   return s;
 }
