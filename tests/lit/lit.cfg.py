@@ -2,7 +2,7 @@
 #
 # A test is an .ict file (I-code in its text form, docs/icode-text.md) or a
 # .test file whose RUN lines drive the tools.  Substitutions:
-#   %zas, %zdis, %zopt   the tools of this build
+#   %zas, %zdis, %zopt, %zrun   the tools of this build
 #   %expect_exit N       runs the rest of the line and succeeds when it exits
 #                        with code N (a crash under the sanitizers does not)
 #   %run_each DIR CMD    runs CMD on every file of DIR; fails when one run
@@ -27,12 +27,12 @@ here = os.path.dirname(os.path.abspath(__file__))
 config.substitutions.append(("%zas", config.zas))
 config.substitutions.append(("%zdis", config.zdis))
 config.substitutions.append(("%zopt", config.zopt))
+config.substitutions.append(("%zrun", config.zrun))
 config.substitutions.append(("%inputs", os.path.join(here, "Inputs")))
 config.substitutions.append(
     ("%expect_exit", "%s %s" % (sys.executable, os.path.join(here, "expect_exit.py"))))
 config.substitutions.append(
     ("%run_each", "%s %s" % (sys.executable, os.path.join(here, "run_each.py"))))
-# %zrun joins these when the interpreter exists.
 for tool in ["FileCheck", "not", "count", "split-file"]:
     config.substitutions.append(
         (r"(?<![\w/.\-])%s\b" % re.escape(tool), os.path.join(config.llvm_tools_dir, tool)))
