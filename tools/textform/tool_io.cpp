@@ -14,6 +14,29 @@
 
 namespace zor::text {
 
+int parse_tool_args(int argc, char **argv, const char *usage, std::string &in,
+                    std::string &out) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-o" && i + 1 < argc) {
+      out = argv[++i];
+    } else if (a == "-h" || a == "--help") {
+      std::fputs(usage, stderr);
+      return -1;
+    } else if ((a.size() > 1 && a[0] == '-') || !in.empty()) {
+      std::fputs(usage, stderr);
+      return 1;
+    } else {
+      in = a;
+    }
+  }
+  if (in.empty()) {
+    std::fputs(usage, stderr);
+    return 1;
+  }
+  return 0;
+}
+
 bool read_file(const std::string &path, std::string &out) {
   FILE *f = std::fopen(path.c_str(), "rb");
   if (!f)

@@ -11,6 +11,12 @@
 
 namespace zor::text {
 
+// The command line of zas and zdis: one input name and an optional
+// "-o OUT".  Returns 0 to go on, else the exit code to end with (after the
+// usage line `usage` was printed on standard error; 0 for --help).
+int parse_tool_args(int argc, char **argv, const char *usage, std::string &in,
+                    std::string &out);
+
 // Reads a whole file; false with errno set when it cannot be read.
 bool read_file(const std::string &path, std::string &out);
 // Writes a whole file ("-" is standard output); false with errno set.

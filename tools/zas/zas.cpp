@@ -22,10 +22,7 @@ using namespace zor::text;
 
 namespace {
 
-int usage() {
-  std::fprintf(stderr, "Usage: zas FILE.ict [-o OUT.if]\n");
-  return 1;
-}
+constexpr char kUsage[] = "Usage: zas FILE.ict [-o OUT.if]\n";
 
 // The name cut at its last '.', unless a path separator follows that dot.
 std::string stem(const std::string &name) {
@@ -40,21 +37,8 @@ std::string stem(const std::string &name) {
 int main(int argc, char **argv) {
   std::string in;
   std::string out;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-o" && i + 1 < argc)
-      out = argv[++i];
-    else if (a == "-h" || a == "--help")
-      return usage() ? 0 : 0;
-    else if (a.size() > 1 && a[0] == '-')
-      return usage();
-    else if (in.empty())
-      in = a;
-    else
-      return usage();
-  }
-  if (in.empty())
-    return usage();
+  if (int rc = parse_tool_args(argc, argv, kUsage, in, out))
+    return rc < 0 ? 0 : rc;
   if (out.empty())
     out = stem(in) + ".if";
   std::string text;

@@ -22,10 +22,7 @@ using namespace zor::text;
 
 namespace {
 
-int usage() {
-  std::fprintf(stderr, "Usage: zdis FILE [-o OUT]\n");
-  return 1;
-}
+constexpr char kUsage[] = "Usage: zdis FILE [-o OUT]\n";
 
 std::string trim_newlines(std::string s) {
   while (!s.empty() && s.front() == '\n')
@@ -40,21 +37,8 @@ std::string trim_newlines(std::string s) {
 int main(int argc, char **argv) {
   std::string in;
   std::string out = "-";
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "-o" && i + 1 < argc)
-      out = argv[++i];
-    else if (a == "-h" || a == "--help")
-      return usage() ? 0 : 0;
-    else if (a.size() > 1 && a[0] == '-')
-      return usage();
-    else if (in.empty())
-      in = a;
-    else
-      return usage();
-  }
-  if (in.empty())
-    return usage();
+  if (int rc = parse_tool_args(argc, argv, kUsage, in, out))
+    return rc < 0 ? 0 : rc;
   std::string data;
   if (!read_file(in, data)) {
     std::fprintf(stderr, "zdis: cannot read %s: %s\n", in.c_str(), std::strerror(errno));

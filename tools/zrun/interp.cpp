@@ -629,11 +629,11 @@ int64_t Interpreter::do_printf(const std::vector<NODE *> &args,
       continue;
     }
     size_t start = i++;
-    std::string spec = "%";
+    std::string conv_text = "%";
     while (i < fmt.size() && std::strchr("-+ #0", fmt[i]))
-      spec.push_back(fmt[i++]);
+      conv_text.push_back(fmt[i++]);
     while (i < fmt.size() && (std::isdigit(static_cast<unsigned char>(fmt[i])) || fmt[i] == '.'))
-      spec.push_back(fmt[i++]);
+      conv_text.push_back(fmt[i++]);
     while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h'))
       ++i;   // the argument's own type gives its width
     if (i >= fmt.size()) {
@@ -653,8 +653,8 @@ int64_t Interpreter::do_printf(const std::vector<NODE *> &args,
     switch (conv) {
     case 'd':
     case 'i':
-      spec += "lld";
-      std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<long long>(v));
+      conv_text += "lld";
+      std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<long long>(v));
       break;
     case 'u':
     case 'x':
@@ -664,19 +664,19 @@ int64_t Interpreter::do_printf(const std::vector<NODE *> &args,
       uint64_t u = static_cast<uint64_t>(v);
       if (w < 64)
         u &= (uint64_t{1} << w) - 1;
-      spec += "ll";
-      spec.push_back(conv);
-      std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned long long>(u));
+      conv_text += "ll";
+      conv_text.push_back(conv);
+      std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<unsigned long long>(u));
       break;
     }
     case 'c':
-      spec += "c";
-      std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(v & 0xff));
+      conv_text += "c";
+      std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<int>(v & 0xff));
       break;
     case 's': {
       std::string s = read_string(static_cast<uint32_t>(v));
-      spec += "s";
-      std::snprintf(buf, sizeof buf, spec.c_str(), s.c_str());
+      conv_text += "s";
+      std::snprintf(buf, sizeof buf, conv_text.c_str(), s.c_str());
       break;
     }
     default:
