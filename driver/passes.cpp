@@ -9,6 +9,8 @@
 // "nothing" run the empty function `nothing`.
 #include "driver/passes.h"
 
+#include "cfg/flowgraph.h"
+
 #include <cstdio>
 #include <unordered_map>
 #include <vector>
@@ -33,12 +35,14 @@ void announce_pass(const char *name) {
 
 // ------------------------------------------------- facts about the function
 
-// Until the flow graph exists, the blocks are those the statement list would
-// be cut into: a block starts at the first statement, at a label definition
+// The blocks of the last numbering; for a function still in statement-list
+// form, those the list would be cut into: a block starts at the first statement, at a label definition
 // that follows a statement, and after a statement that transfers control.
 uint32_t function_block_count() {
   if (!currfuninfo)
     return 0;
+  if (currfuninfo->bb_list)
+    return currfuninfo->bb_count;
   uint32_t blocks = 0;
   bool leader = true;      // the next statement starts a block
   bool in_labels = false;  // a block was started by labels and is still empty
@@ -60,11 +64,20 @@ uint32_t function_block_count() {
   return blocks;
 }
 
-// Until the loop structure exists, a function has loops when a statement
-// refers to a label defined at or before it (a backward branch).
+// A function has loops when its flow graph has a retreating edge; in
+// statement-list form, when a statement refers to a label defined at or
+// before it (a backward branch).
 bool function_has_loops() {
   if (!currfuninfo)
     return false;
+  if (currfuninfo->bb_list) {
+    // A retreating edge of the dfn order closes a cycle.
+    FOR_EACH_BLOCK(bb, *currfuninfo)
+      for (EDGE *e = bb->successors; e; e = e->rest)
+        if (e->bb->dfn <= bb->dfn)
+          return true;
+    return false;
+  }
   std::unordered_map<uint32_t, size_t> defined;
   std::vector<const NODE *> stack;
   const auto &stmts = currfuninfo->statements;
@@ -167,7 +180,14 @@ void pass2_header() {
 // Per-function set-up: the lexical scope tree, instrumentation calls,
 // vector-operation preparation, beta_convert of the interprocedural
 // constants, and the flow graph (simpcfg).
-void pass2_inits() {}
+// The per-function set-up of pass 2.  Its other parts come with their
+// subsystems: the lexical scope tree, instrumentation calls, the vector
+// preparation and the application of interprocedural constants; what is
+// done here is the clean-up of the freshly built flow graph.
+void pass2_inits() {
+  if (currfuninfo && currfuninfo->bb_list)
+    simpcfg(false, 0);
+}
 
 // Passes that no subsystem takes on.  Each does nothing, which
 // keeps the trees valid; what each leaves undone is its name.

@@ -7,13 +7,15 @@
 // file-level ones again, which the debug log says.
 //
 // The steps that belong to subsystems still to be built are empty functions
-// naming what they will do.  The steps that no subsystem takes on (the final
+// naming what they will do.  The flow graph is cleaned up (simpcfg) and its
+// labels numbered just before the blocks are written.  The steps that no subsystem takes on (the final
 // clean-ups, optimize_SWITCH_cases, allocate_regs, rotate_loops,
 // straighten_traces_in_cfg) do the least that keeps the trees valid, which
 // is nothing: the statement list as the passes left it is a valid body for
 // the writer.
 #include <cstdio>
 
+#include "cfg/flowgraph.h"
 #include "driver/options.h"
 #include "driver/passes.h"
 #include "driver/pipeline.h"
@@ -39,11 +41,18 @@ void further_cleanup() {}
 // allocates every variable itself.
 void allocate_regs() {}
 void elim_dead_assigns() {}   // dead-assignment elimination
-// Left undone: the block layout the two preparation steps give the writer;
-// until the flow graph exists the writer writes the statement list in order.
+// The blocks go out along the dfn chain as the passes left it: the writer
+// needs no other layout.
 void prepare_blocks_for_output() {}
-void prepare_labels_for_output() {}
-void simpcfg() {}   // flow-graph clean-up before the blocks are written
+// A fresh numbering: each block's first label takes the block's dfn (the
+// writer numbers any further labels above the block count).
+void prepare_labels_for_output() { renumber_cfg(); }
+// The flow-graph clean-up before the blocks are written (with the
+// rewrites that need loops when loops were built).
+void final_simpcfg() {
+  FUNINFO &fi = *currfuninfo;
+  simpcfg(fi.bb_list->loop != nullptr, 0);
+}
 // Left undone: moving loop tests to the bottom of loops.
 void rotate_loops() {}
 // Left undone: trace straightening of the block order.
@@ -52,10 +61,12 @@ void disclose_vector_operations() {}   // exposes vector operations as their tre
 void lower_disclosed_vectors() {}      // lowers the disclosed vector operations for output
 void disguise_vector_operations() {}   // hides vector operations behind their call form again
 
-// Releases what the function's passes built around its statements.  The
-// blocks, loops and temporary lists come with the flow graph; today the
-// statement trees and the exception table's clean-up trees are all there is.
-void release_function_data(FUNINFO &fi) { fi.release_statements(); }
+// Releases the function's blocks, loops and label records, then its
+// remaining trees (the exception table's clean-up trees and assertions).
+void release_function_data(FUNINFO &fi) {
+  fi.release_flow_graph();
+  fi.release_statements();
+}
 
 // Per-function symbol data (scopes, pass data on the locals) is kept by the
 // symbol tables; nothing of it outlives the function today.
@@ -81,7 +92,7 @@ void output_function() {
     write_function_begin(w, *fi);
     prepare_blocks_for_output();
     prepare_labels_for_output();
-    simpcfg();
+    final_simpcfg();
     rotate_loops();
     if (!sw::disable("trace_straighten"))
       straighten_traces_in_cfg();

@@ -25,6 +25,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "cfg/flowgraph.h"
+#include "cfg/verify_cfg.h"
 #include "driver/options.h"
 #include "driver/pass.h"
 #include "driver/passes.h"
@@ -52,6 +54,7 @@ struct FunctionState {
   std::deque<pass *> queue;   // front = next to run
   uint32_t marks = 0;
   FILE *own_debug = nullptr;  // the function's debug file under "debug:split_odb"
+  bool has_graph = false;     // its flow graph was built
 };
 
 // Direct calls found in the program as read, for the function entries of
@@ -157,10 +160,26 @@ void list_function_variables() {
 
 // ------------------------------------------------------------ verifying
 
-void verify_function(const FUNINFO &fi, const pass &p) {
-  std::vector<TreeProblem> problems = check_function_trees(fi, kTreeProblemsLogged);
+void verify_flow_graph(FUNINFO &fi, const pass &p) {
+  std::vector<std::string> problems = check_flow_graph(fi, kTreeProblemsLogged);
   if (problems.empty())
     return;
+  const char *fn = fi.symbol ? fi.symbol->name() : "<unknown>";
+  debug_printf("\n>>>> Flow graph check after step %d '%s' in %s():\n",
+               static_cast<int>(p.step()), p.name().c_str(), fn);
+  for (const std::string &problem : problems)
+    debug_printf("\t%s\n", problem.c_str());
+  const std::string message = std::string("Flow graph check after '") + p.name() +
+                              "' failed in " + fn + "(): " + problems.front();
+  terminate_abnormally(message.c_str());
+}
+
+void verify_function(FUNINFO &fi, const pass &p) {
+  std::vector<TreeProblem> problems = check_function_trees(fi, kTreeProblemsLogged);
+  if (problems.empty()) {
+    verify_flow_graph(fi, p);
+    return;
+  }
   const char *fn = fi.symbol ? fi.symbol->name() : "<unknown>";
   debug_printf("\n>>>> Tree check after step %d '%s' in %s():\n", static_cast<int>(p.step()),
                p.name().c_str(), fn);
@@ -200,11 +219,11 @@ void summarize_calls(PipelineState &st) {
   if (!st.program)
     return;
   std::vector<const NODE *> stack;
-  for (const FUNINFO *fi : st.program->functions()) {
+  for (FUNINFO *fi : st.program->functions()) {
     CallSummary &caller = st.calls[fi->symbol];
-    for (const STMT &s : fi->statements) {
-      if (s.tree)
-        stack.push_back(s.tree);
+    for_each_statement(*fi, [&](NODE *&tree, SrcPos &) {
+      if (tree)
+        stack.push_back(tree);
       while (!stack.empty()) {
         const NODE *n = stack.back();
         stack.pop_back();
@@ -225,7 +244,7 @@ void summarize_calls(PipelineState &st) {
           if (child)
             stack.push_back(child);
       }
-    }
+    });
   }
 }
 
@@ -257,8 +276,8 @@ void write_function_header(PipelineState &st, SYMTAB *fn, FunctionState &fs) {
   }
   debug_printf("\n\n==== FUNCTION %s() ====\n", fn->name());
   if (run.debug_flag >= 2 && currfuninfo) {
-    for (const STMT &s : currfuninfo->statements)
-      debug_printf("%s", tree_dump(s.tree).c_str());
+    for_each_statement(*currfuninfo,
+                       [](NODE *&tree, SrcPos &) { debug_printf("%s", tree_dump(tree).c_str()); });
   }
   if (run.info_flag && run.info) {
     std::fprintf(run.info, "\n%s\n", std::string(78, '=').c_str());
@@ -292,6 +311,12 @@ void run_function_to_barrier(PipelineState &st, SYMTAB *fn) {
     if (first && run.debug_flag)
       write_function_header(st, fn, fs);
     first = false;
+    // The flow graph is made once, before the function's first pass.
+    if (!fs.has_graph) {
+      fs.has_graph = true;
+      build_flow_graph();
+      dump_flow_graph(*currfuninfo, "flow graph built");
+    }
     run_step(*fs.queue.front());
     fs.queue.pop_front();
   }

@@ -1,6 +1,10 @@
 // ir/funinfo.cpp - the per-function record and the function being worked on.
 #include "ir/funinfo.h"
 
+#include "cfg/bblk.h"
+#include "cfg/dominator.h"
+#include "cfg/loops.h"
+
 #include "ir/node.h"
 #include "ir/symtab.h"
 
@@ -9,7 +13,32 @@ namespace zor {
 SYMTAB *currfunc = nullptr;
 FUNINFO *currfuninfo = nullptr;
 
-FUNINFO::~FUNINFO() { release_statements(); }
+FUNINFO::FUNINFO() = default;
+
+FUNINFO::~FUNINFO() {
+  release_flow_graph();
+  release_statements();
+}
+
+void FUNINFO::release_flow_graph() {
+  free_loops(*this);
+  dominator.reset();
+  while (bb_list) {
+    BBLK *bb = bb_list;
+    bb_list = bb->all_next;
+    delete_statement_list(bb->statements);
+    bb->statements = nullptr;
+    free_edges(bb->predecessors);
+    free_edges(bb->successors);
+    bb->all_next = nullptr;
+    bb->owner = nullptr;   // the whole graph goes: no unlinking
+    delete bb;
+  }
+  exit_bb = nullptr;
+  bb_count = 0;
+  label_records.clear();
+  bb_registry_.clear();
+}
 
 void FUNINFO::release_statements() {
   for (STMT &s : statements)

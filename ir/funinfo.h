@@ -19,8 +19,12 @@
 namespace zor {
 
 class SYMTAB;
+class TYPE_PKG;
 class NODE;
 class BBLK;
+struct LABREC;
+struct LOOPINFO;
+class Dominator;
 
 // Property bits of FUNINFO::flags set while reading a function.
 enum : uint32_t {
@@ -56,17 +60,31 @@ struct OVERLAP {
 
 class FUNINFO {
 public:
-  FUNINFO() = default;
+  FUNINFO();
   FUNINFO(const FUNINFO &) = delete;
   FUNINFO &operator=(const FUNINFO &) = delete;
   ~FUNINFO();
 
   SYMTAB *symbol = nullptr;
+  TYPE_PKG *types = nullptr;        // the program's types, for the trees passes make
   std::string file_name;            // "NO_FILE" / "NO_PSN_FILE" when unknown
   bool no_calls = true;             // set at function begin, cleared by calls
   uint32_t flags = 0;               // property bits
   uint32_t profiling_state = 0;     // 0, or 2 when profile values are written
-  BBLK *bb_list = nullptr;          // the flow graph (made by "pass 2 inits")
+  // ---- the flow graph (cfg/): made once before the function's first pass
+  BBLK *bb_list = nullptr;          // entry block: head of the dfn and creation chains
+  BBLK *exit_bb = nullptr;          // the block holding the only URETURN
+  uint32_t bb_count = 0;            // blocks numbered by the last renumbering
+  int32_t label_counter = 0;        // last index given to an unnumbered label
+  uint32_t prologue_length = 0;     // parameter copies at the top of the entry block
+  bool no_tail_recursion = false;   // tail calls must stay calls
+  bool skip_cross_jump = false;     // simpcfg leaves out cross-jumping and redundant IFs
+  uint32_t df_vector_size = 0;      // size of the per-block data-flow vectors (0: none)
+  std::unique_ptr<Dominator> dominator;
+  std::vector<std::unique_ptr<LOOPINFO>> loops;   // the loop tree, root last
+  LOOPINFO *root_loop = nullptr;
+  std::vector<std::unique_ptr<LABREC>> label_records;
+  std::vector<BBLK *> &registry() { return bb_registry_; }
   OVERLAP overlaps;                 // stack-sharing tree
   uint32_t eht_size = 0;            // entries of the exception-handling table
   std::vector<NODE *> global_assertions;   // owned trees
@@ -98,8 +116,11 @@ public:
 
   // Releases the statement trees and the clean-up trees of the table.
   void release_statements();
+  // Releases the blocks, loops, dominators and label records.
+  void release_flow_graph();
 
 private:
+  std::vector<BBLK *> bb_registry_;                // blocks by serial number
   std::vector<std::unique_ptr<SCOPE>> scopes_;   // in the order opened
   SCOPE *scope_ = nullptr;
 };

@@ -44,6 +44,7 @@ FUNINFO *PROGRAM::funinfo_of(SYMTAB *fn) {
   if (!entry.funinfo) {
     entry.funinfo = std::make_unique<FUNINFO>();
     entry.funinfo->symbol = fn;
+    entry.funinfo->types = types_.get();
     fn->funinfo = entry.funinfo.get();
   }
   return entry.funinfo.get();

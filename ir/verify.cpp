@@ -8,6 +8,8 @@
 // is the order of the trees.
 #include "ir/verify.h"
 
+#include "cfg/bblk.h"
+
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
@@ -160,7 +162,10 @@ private:
       check_label_definition(stmt, at, n->label_number());
     // The number in the node; with label records (the flow graph) the
     // writer takes the number from the record instead.
-    if (op == LABEL) {
+    if (op == LABEL && n->label) {
+      // In the flow graph a label is its record; the graph verifier
+      // checks that it starts a block of the function.
+    } else if (op == LABEL) {
       if (n->label_number() == 0)
         report(stmt, path(at), "LABEL 0", "a label number above 0");
       else
@@ -181,8 +186,12 @@ private:
 
 std::vector<TreeProblem> check_function_trees(const FUNINFO &fi, size_t limit) {
   TreeChecker checker(limit);
+  size_t index = 0;
+  for (const BBLK *bb = fi.bb_list; bb; bb = bb->all_next)
+    for (const STLIST *s = bb->statements; s; s = s->rest)
+      checker.check_statement(++index, s->first);
   for (size_t i = 0; i < fi.statements.size(); ++i)
-    checker.check_statement(i + 1, fi.statements[i].tree);
+    checker.check_statement(++index, fi.statements[i].tree);
   checker.check_label_uses();
   return checker.take();
 }

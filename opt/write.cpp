@@ -14,10 +14,14 @@
 #include "opt/write.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cfg/bblk.h"
+#include "cfg/flowgraph.h"
+#include "driver/options.h"
 #include "driver/run.h"
 #include "icode/record_tags.h"
 #include "icode/writer.h"
@@ -26,6 +30,7 @@
 #include "ir/node_info.h"
 #include "ir/program.h"
 #include "ir/symtab.h"
+#include "ir/tree_equal.h"
 #include "ir/type.h"
 
 namespace zor {
@@ -104,9 +109,10 @@ void rewrite_special_call(NODE *n) {
 void normalize_node(NODE *n) {
   switch (n->op) {
   case LABEL:
-    // Rule 1: the number comes from the label record the node refers to.
-    // Label records come with the flow graph (cfg/); until then a LABEL
-    // carries its number itself and nothing is refreshed.
+    // Rule 1: the number comes from the label record the node refers to
+    // (a LABEL of a function never cut into blocks carries it itself).
+    if (n->label)
+      n->set_label_number(static_cast<uint32_t>(n->label->index));
     break;
   case NAME:
     if (SYMTAB *s = n->sym(); s && s->level == 0)
@@ -340,20 +346,254 @@ void write_statement_list(IcodeWriter &w, FUNINFO &fi) {
   }
 }
 
+
+// ------------------------------------------------------------ block output
+
+bool is_never_executed_call(const NODE *t) {
+  if (t->op == CALL || t->op == UCALL) {
+    const NODE *callee = t->left;
+    return callee && callee->op == UAND && callee->left && callee->left->op == NAME &&
+           callee->left->sym() && std::strcmp(callee->left->sym()->name(), "_never_executed") == 0;
+  }
+  if (t->op == MCALL || t->op == UMCALL || t->op == ICALL || t->op == UICALL)
+    return t->callee() && std::strcmp(t->callee(), "_never_executed") == 0;
+  return false;
+}
+
+// A pointer condition compared with its null value.
+NODE *truth_value(const FUNINFO &fi, NODE *cond) {
+  if (!cond->type || !cond->type->is_pointer())
+    return cond;
+  NODE *zero = make_node(ICON, nullptr, nullptr, cond->type);
+  return make_node(NEQ, cond, zero, int_type_of(fi));
+}
+
+// The negation of a condition, simplified: a comparison turns into its
+// opposite, !x into x, and anything else x (whose negation is x == 0) is
+// written !x.
+NODE *negated(const FUNINFO &fi, NODE *cond) {
+  const uint32_t neg = cond->op < kNumOps ? negate_op(cond->op) : ILLOP;
+  if (op_is_truth(cond->op) && neg != ILLOP && cond->left && cond->right) {
+    // NEQ(x, 0) negates to EQ(x, 0), which is !x.
+    if (cond->op == NEQ && cond->right->op == ICON && cond->right->icon.value == 0 &&
+        cond->right->icon.ext == 0) {
+      NODE *x = cond->left;
+      cond->left = nullptr;
+      erase_tree(cond);
+      return make_node(EXCLAIM, x, nullptr, int_type_of(fi));
+    }
+    cond->op = neg;
+    return cond;
+  }
+  if (cond->op == EXCLAIM && cond->left) {
+    NODE *x = cond->left;
+    cond->left = nullptr;
+    erase_tree(cond);
+    return x;
+  }
+  return make_node(EXCLAIM, cond, nullptr, int_type_of(fi));
+}
+
+NODE *label_node(const FUNINFO &fi, const BBLK *bb) {
+  NODE *leaf = new_node(LABEL, void_type_of(fi));
+  leaf->label = bb->labels;
+  leaf->set_label_number(static_cast<uint32_t>(bb->labels->index));
+  return leaf;
+}
+
+struct OutStmt {
+  NODE *tree;
+  SrcPos pos;
+};
+
+// The exception dispatch: a SWITCH on a call of the routine that stands for
+// the pending exception.
+bool is_exception_dispatch(const NODE *sw) {
+  const NODE *v = sw->left;
+  if (!v)
+    return false;
+  if (v->op == UCALL || v->op == CALL) {
+    const NODE *callee = v->left;
+    return callee && callee->op == UAND && callee->left && callee->left->op == NAME &&
+           callee->left->sym() &&
+           std::strcmp(callee->left->sym()->name(), "__imaginary_exception_predicate") == 0;
+  }
+  return (v->op == UMCALL || v->op == MCALL) && v->callee() &&
+         std::strcmp(v->callee(), "__imaginary_exception_predicate") == 0;
+}
+
+// The dispatch is written as its case list alone, followed by a BRANCH to
+// its default label: the code generator's handler table has no default
+// entry.
+void lower_exception_dispatch(const FUNINFO &fi, NODE *sw, SrcPos pos, std::vector<OutStmt> &out) {
+  NODE *cases = sw->right;
+  NODE *dflt = nullptr;
+  if (cases && cases->op == COMMA && cases->right && cases->right->op == DEFAULT) {
+    dflt = cases->right;
+    sw->right = cases->left;
+    cases->left = nullptr;
+    cases->right = nullptr;
+    erase_tree(cases);
+  } else if (cases && cases->op == DEFAULT) {
+    dflt = cases;
+    sw->right = nullptr;
+  }
+  if (!sw->right) {
+    // Nothing but the default: the dispatch is a jump.
+    erase_tree(sw);
+  } else {
+    out.push_back({sw, pos});
+  }
+  if (dflt) {
+    NODE *br = make_node(BRANCH, dflt->left, nullptr, void_type_of(fi));
+    dflt->left = nullptr;
+    erase_tree(dflt);
+    out.push_back({br, pos});
+  }
+}
+
+// The statements of `bb` as the file has them: IF becomes CBRANCH and
+// BRANCH (or ENDLOOP and BRANCH), and nothing follows a call of
+// "_never_executed".  The block's trees are taken over.
+std::vector<OutStmt> lower_block(const FUNINFO &fi, BBLK *bb) {
+  std::vector<OutStmt> out;
+  TYPE *v = void_type_of(fi);
+  for (STLIST *s = bb->statements; s; s = s->rest) {
+    NODE *t = s->first;
+    s->first = nullptr;
+    if (t->op == SWITCH && is_exception_dispatch(t)) {
+      lower_exception_dispatch(fi, t, s->pos, out);
+      continue;
+    }
+    if (t->op != IF) {
+      out.push_back({t, s->pos});
+      if (is_never_executed_call(t))
+        break;
+      continue;
+    }
+    BBLK *t1 = label_target(t->right->left);
+    BBLK *t2 = label_target(t->right->right);
+    NODE *cond = t->left;
+    t->left = nullptr;
+    erase_tree(t);
+    if (cond->op == ENDLOOP) {
+      out.push_back({cond, s->pos});
+      out.push_back({make_node(BRANCH, label_node(fi, t2), nullptr, v), s->pos});
+      continue;
+    }
+    cond = truth_value(fi, cond);
+    const BBLK *next = bb->next;
+    if (t2 == next || (t1 != next && t1->dfn < t2->dfn)) {
+      out.push_back({make_node(CBRANCH, negated(fi, cond), label_node(fi, t1), v), s->pos});
+      out.push_back({make_node(BRANCH, label_node(fi, t2), nullptr, v), s->pos});
+    } else {
+      out.push_back({make_node(CBRANCH, cond, label_node(fi, t2), v), s->pos});
+      out.push_back({make_node(BRANCH, label_node(fi, t1), nullptr, v), s->pos});
+    }
+  }
+  return out;
+}
+
+void trace_block(const BBLK *bb) {
+  debug_printf("\n++++(WRBBLOCKS): START NEXT BB, UON=%d, DFN=%d\n", static_cast<int>(bb->uon),
+               static_cast<int>(bb->dfn));
+  for (const LABREC *lab = bb->labels; lab; lab = lab->rest)
+    debug_printf("\tLABEL, INDEX=%d, REFCOUNT=%d, NAME=<NONE>\n", static_cast<int>(lab->index),
+                 static_cast<int>(lab->refcount));
+  debug_printf("\tPREDECESSORS = ( ");
+  for (const EDGE *e = bb->predecessors; e; e = e->rest)
+    debug_printf("%d ", static_cast<int>(e->bb->dfn));
+  debug_printf(")\n");
+  debug_printf("\tSUCCESSORS =   ( ");
+  for (const EDGE *e = bb->successors; e; e = e->rest)
+    debug_printf("%d ", static_cast<int>(e->bb->dfn));
+  debug_printf(")\n");
+  if (bb->loop_depth)
+    debug_printf("\tLOOP DEPTH = %d\n", static_cast<int>(bb->loop_depth));
+}
+
+void write_one(IcodeWriter &w, FUNINFO &fi, NODE *&t, SrcPos pos) {
+  switch (t->op) {
+  case ASM:
+    w.inline_asm(t->text() ? t->text() : "", pos);
+    break;
+  case PPRAGMA:
+    if (!t->pragma)
+      ir_internal_error();
+    w.pragma_record(*t->pragma);
+    break;
+  default:
+    t = wrtree(t, &fi);
+    w.statement(pos, t);
+    break;
+  }
+}
+
+// The blocks along the dfn chain (see write_function_body in write.h).
+void write_blocks(IcodeWriter &w, FUNINFO &fi) {
+  // Labels beyond a block's first get numbers above the block count, so
+  // that every label of the file is distinct.
+  int32_t highest = static_cast<int32_t>(fi.bb_count);
+  FOR_EACH_BLOCK(bb, fi)
+    for (LABREC *lab = bb->labels ? bb->labels->rest : nullptr; lab; lab = lab->rest)
+      lab->index = ++highest;
+
+  if (fi.profiling_state == 2 && fi.profiling_branch && !option_vars.no_profile_branch) {
+    // The profile counter's set-up branch, to a label of its own.
+    const uint32_t number = static_cast<uint32_t>(highest) + 1;
+    NODE *leaf = new_node(LABEL, void_type_of(fi));
+    leaf->set_label_number(number);
+    NODE *br = make_node(BRANCH, leaf, nullptr, leaf->type);
+    w.statement(fi.body_pos, wrtree(br, &fi));
+    erase_tree(br);
+    w.label(number);
+  }
+
+  for (BBLK *bb = fi.bb_list; bb; bb = bb->next) {
+    if (run.debug_flag)
+      trace_block(bb);
+    if (!bb->statements)
+      continue;
+    for (const LABREC *lab = bb->labels; lab; lab = lab->rest) {
+      if (lab->refcount == 0)
+        continue;
+      w.label(static_cast<uint32_t>(lab->index));
+      if (run.debug_flag)
+        debug_printf("*%d\n", static_cast<int>(lab->index));
+    }
+    std::vector<OutStmt> out = lower_block(fi, bb);
+    const BBLK *next = bb->next;
+    size_t i = 0;
+    for (; i < out.size(); ++i) {
+      NODE *t = out[i].tree;
+      if ((t->op == RETURN || t->op == URETURN) && next && next->statements &&
+          trees_equal(t, next->statements->first))
+        break;
+      if (t->op == BRANCH && next && label_target(t->left) == next) {
+        if (next->labels && next->labels->refcount)
+          --next->labels->refcount;
+        break;
+      }
+      write_one(w, fi, out[i].tree, out[i].pos);
+    }
+    // The block has been written: its trees go (the function is released
+    // after writing).
+    for (OutStmt &o : out)
+      erase_tree(o.tree);
+    delete_statement_list(bb->statements);   // the slots were emptied above
+    bb->statements = nullptr;
+  }
+}
+
 } // namespace
 
 void write_function_body(IcodeWriter &w, FUNINFO &fi) {
   if (!is_written(fi))
     return;
-  // BLOCK OUTPUT goes here with the flow graph (cfg/): the blocks in the
-  // order of the `next` chain, each traced under debug output, its labels
-  // written when referenced, IF statements turned into CBRANCH and BRANCH,
-  // statements after a call of "_never_executed" dropped, a branch to the
-  // next block or a return equal to its first statement left out, and,
-  // under profiling state 2, the profile-counter branch at the start of
-  // the body.  Until the flow graph exists, the body is the statement list
-  // (and a profiling branch the reader set aside is not written).
-  write_statement_list(w, fi);
+  if (fi.bb_list)
+    write_blocks(w, fi);
+  else
+    write_statement_list(w, fi);   // a function never cut into blocks
 }
 
 void write_function_end(IcodeWriter &w, FUNINFO &fi) {

@@ -200,6 +200,26 @@ std::vector<std::string> decode(const std::vector<uint8_t> &bytes) {
   return decode_with(bytes, false);
 }
 
+std::vector<std::string> declarations(const std::vector<std::string> &lines) {
+  std::vector<std::string> out;
+  bool in_body = false;
+  for (const std::string &line : lines) {
+    if (line.rfind("body_begin", 0) == 0)
+      in_body = true;
+    if (line.rfind("function_end", 0) == 0)
+      in_body = false;
+    if (in_body) {
+      bool body_item = false;
+      for (const char *prefix : {"statement ", "label ", "asm ", "position", "pragma_record "})
+        body_item |= line.rfind(prefix, 0) == 0;
+      if (body_item)
+        continue;
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
 std::vector<std::string> comparable(const std::vector<uint8_t> &bytes) {
   static const std::regex opcode_call(" opcode=[A-Z_0-9]+");
   static const std::regex scope_level("^(set_scope_level \\S+) ([0-9]+)$");

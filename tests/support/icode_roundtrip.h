@@ -80,6 +80,12 @@ std::vector<std::string> decode(const std::vector<uint8_t> &bytes);
 // none) and the root entry of exception tables.
 std::vector<std::string> comparable(const std::vector<uint8_t> &bytes);
 
+// The lines of comparable() without the function bodies' statements,
+// labels, inline assembly, pragma records and position records: what
+// stays when the optimizer reshapes the bodies (compare those by running
+// the program).
+std::vector<std::string> declarations(const std::vector<std::string> &lines);
+
 // Joined with newlines, for readable test failures.
 std::string joined(const std::vector<std::string> &lines);
 
