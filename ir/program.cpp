@@ -129,6 +129,30 @@ void PROGRAM::position(SrcPos pos) {
 // same name and a compatible declared type, so that every pass sees one
 // symbol per global object.  The walk follows first operands iteratively
 // and second operands recursively, as the trees are built.
+// A profile value read as EPVAL(x) becomes x carrying the EPVAL index (the
+// passes never see EPVAL; the writer puts it back under profiling state 2).
+NODE *PROGRAM::unwrap_profile_values(NODE *n) {
+  NODE *root = n;
+  NODE **slot = &root;
+  while (*slot) {
+    NODE *x = *slot;
+    if (x->op == EPVAL && x->left) {
+      NODE *inner = x->left;
+      inner->epval = x->epval;
+      x->left = nullptr;
+      erase_tree(x);
+      *slot = inner;
+      if (reading_)
+        reading_->profiling_state = 2;
+      continue;
+    }
+    if (x->right)
+      x->right = unwrap_profile_values(x->right);
+    slot = &x->left;
+  }
+  return root;
+}
+
 void PROGRAM::normalize_read_tree(NODE *n) {
   while (n) {
     if (n->op == NAME) {
@@ -159,7 +183,7 @@ void PROGRAM::append_statement(NODE *tree, SrcPos pos) {
 }
 
 void PROGRAM::statement(BASE_NODE *tree, SrcPos pos) {
-  NODE *n = static_cast<NODE *>(tree);
+  NODE *n = unwrap_profile_values(static_cast<NODE *>(tree));
   normalize_read_tree(n);
   if (reading_)
     reading_->current_pos = pos;

@@ -121,6 +121,7 @@ private:
   SYMTAB *add_symbol(std::unique_ptr<SYMTAB> sym);
   TYPE *symbol_type(TYPE *declared);
   void normalize_read_tree(NODE *n);
+  NODE *unwrap_profile_values(NODE *n);
 };
 
 } // namespace zor
