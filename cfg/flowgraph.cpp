@@ -391,14 +391,19 @@ void depth_first_order(FUNINFO &fi) {
 
 // ----------------------------------------------------- step 4: renumbering
 
+// Recounts the references of every label and refreshes the numbers the
+// LABEL leaves carry (printed label numbers follow the records).
 void count_label_references(FUNINFO &fi) {
   for (auto &lab : fi.label_records)
     lab->refcount = 0;
   FOR_EACH_BLOCK_ALL(bb, fi)
     for (STLIST *s = bb->statements; s; s = s->rest)
       walk_tree(s->first, [](NODE *n) {
-        if (n->op == LABEL && n->label && n->label->refcount < 0xffff)
+        if (n->op != LABEL || !n->label)
+          return;
+        if (n->label->refcount < 0xffff)
           ++n->label->refcount;
+        n->set_label_number(static_cast<uint32_t>(n->label->index));
       });
 }
 

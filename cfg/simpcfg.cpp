@@ -548,8 +548,10 @@ bool simpcfg(bool quest_is_ok, int /*flag*/) {
     if (!changed)
       break;
   }
-  if (any)
+  if (any) {
     renumber_cfg();
+    dump_flow_graph(fi, "after simpcfg");
+  }
   return any;
 }
 
