@@ -10,6 +10,7 @@
 #include "driver/passes.h"
 
 #include "cfg/flowgraph.h"
+#include "opt/simplify.h"
 
 #include <cstdio>
 #include <unordered_map>
@@ -143,12 +144,21 @@ bool fusion_wanted() { return level2() && sw::enable("fusion"); }
 
 void nothing() {}
 
-// Fast constant and copy propagation, dead-assignment elimination.
-void pass1_fcp_eda() {}       // fast_CP(4, 0), then elim_dead_assigns
-void fast_cp_4_0() {}         // fast_CP(4, 0)
-void early_fast_cp_4_1() {}   // fast_CP(4, 1)
-void fast_cp_0_1() {}         // fast_CP(0, 1)
-void late_fast_cp_4_1() {}    // fast_CP(4, 1)
+// Fast constant and copy propagation ends by simplifying every tree and,
+// when a test became constant, cleaning the flow graph up.  The
+// propagation before it comes with its own subsystem; until then each
+// fast_CP step does this last part (and pass 1's dead-assignment
+// elimination comes with live variables).
+void fast_cp_simplification() {
+  FUNINFO &fi = *currfuninfo;
+  if (simp_all_trees(fi) && fi.bb_list)
+    simpcfg(fi.bb_list->loop != nullptr, 0);
+}
+void pass1_fcp_eda() { fast_cp_simplification(); }       // fast_CP(4, 0), then elim_dead_assigns
+void fast_cp_4_0() { fast_cp_simplification(); }         // fast_CP(4, 0)
+void early_fast_cp_4_1() { fast_cp_simplification(); }   // fast_CP(4, 1)
+void fast_cp_0_1() { fast_cp_simplification(); }         // fast_CP(0, 1)
+void late_fast_cp_4_1() { fast_cp_simplification(); }    // fast_CP(4, 1)
 void lcp() {}                 // local copy propagation
 void global_cp() {}           // global data-flow annotation with assertion-driven test folding, then copy propagation
 

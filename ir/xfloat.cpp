@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "ir/node_info.h"
 
@@ -283,6 +284,205 @@ std::string XFLOAT::hex_text() const {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%a", to_double());
   return buf;
+}
+
+// ------------------------------------------------------------ arithmetic
+
+namespace {
+
+// A finite non-zero value as m * 2^e with bit 63 of m set.
+struct Unpacked {
+  uint64_t m;
+  int64_t e;
+};
+
+Unpacked normalized_parts(const XFLOAT &v) {
+  Unpacked u;
+  v.unpack(u.m, u.e);
+  int shift = __builtin_clzll(u.m);
+  u.m <<= shift;
+  u.e -= shift;
+  return u;
+}
+
+XFLOAT invalid(uint32_t &flags) {
+  flags |= XF_INVALID;
+  return XFLOAT::quiet_nan();
+}
+
+// Rounds an exact (or sticky-marked) result; a finite result that rounds to
+// infinity is an overflow.
+XFLOAT rounded_result(bool negative, u128 m, int64_t e, XPrecision p, uint32_t &flags) {
+  XFLOAT r = XFLOAT::round(negative, m, e, p);
+  if (r.is_inf())
+    flags |= XF_OVERFLOW;
+  return r;
+}
+
+// |a| >= |b| for finite non-zero values.
+bool magnitude_at_least(const Unpacked &a, const Unpacked &b) {
+  return a.e != b.e ? a.e > b.e : a.m >= b.m;
+}
+
+u128 isqrt(u128 &rem) {
+  u128 root = 0;
+  u128 bit = u128(1) << 126;
+  while (bit > rem)
+    bit >>= 2;
+  while (bit) {
+    if (rem >= root + bit) {
+      rem -= root + bit;
+      root = (root >> 1) + bit;
+    } else {
+      root >>= 1;
+    }
+    bit >>= 2;
+  }
+  return root;
+}
+
+} // namespace
+
+XFLOAT xf_add(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags) {
+  if (a.is_nan() || b.is_nan())
+    return invalid(flags);
+  if (a.is_inf() || b.is_inf()) {
+    if (a.is_inf() && b.is_inf() && a.neg != b.neg)
+      return invalid(flags);
+    return a.is_inf() ? a : b;
+  }
+  if (a.is_zero() && b.is_zero())
+    return XFLOAT::zero(a.neg && b.neg);   // -0 only for -0 + -0
+  if (a.is_zero() || b.is_zero()) {
+    const XFLOAT &x = a.is_zero() ? b : a;
+    uint64_t m;
+    int64_t e;
+    x.unpack(m, e);
+    return rounded_result(x.neg, m, e, p, flags);
+  }
+  Unpacked ua = normalized_parts(a), ub = normalized_parts(b);
+  bool big_neg = a.neg, small_neg = b.neg;
+  if (!magnitude_at_least(ua, ub)) {
+    std::swap(ua, ub);
+    std::swap(big_neg, small_neg);
+  }
+  // The larger value with 62 guard bits; the smaller aligned to it, the bits
+  // shifted out kept as a sticky half unit below the last guard bit, so the
+  // sum lies strictly inside the same rounding interval as the exact one.
+  int64_t d = ua.e - ub.e;
+  u128 big = u128(ua.m) << 62;
+  u128 small_full = u128(ub.m) << 62;
+  u128 small = d >= 126 ? 0 : small_full >> d;
+  bool sticky = d >= 126 ? true : (small << d) != small_full;
+  big <<= 1;
+  small = (small << 1) | (sticky ? 1 : 0);
+  int64_t e = ua.e - 63;
+  u128 m = big_neg == small_neg ? big + small : big - small;
+  if (m == 0)
+    return XFLOAT::zero(false);   // x + (-x) is +0 when rounding to nearest
+  return rounded_result(big_neg, m, e, p, flags);
+}
+
+XFLOAT xf_sub(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags) {
+  if (b.is_nan())
+    return invalid(flags);
+  return xf_add(a, b.negated(), p, flags);
+}
+
+XFLOAT xf_mul(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags) {
+  if (a.is_nan() || b.is_nan())
+    return invalid(flags);
+  bool negative = a.neg != b.neg;
+  if (a.is_inf() || b.is_inf()) {
+    if (a.is_zero() || b.is_zero())
+      return invalid(flags);
+    return XFLOAT::infinity(negative);
+  }
+  if (a.is_zero() || b.is_zero())
+    return XFLOAT::zero(negative);
+  uint64_t ma, mb;
+  int64_t ea, eb;
+  a.unpack(ma, ea);
+  b.unpack(mb, eb);
+  return rounded_result(negative, u128(ma) * mb, ea + eb, p, flags);
+}
+
+XFLOAT xf_div(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags) {
+  if (a.is_nan() || b.is_nan())
+    return invalid(flags);
+  bool negative = a.neg != b.neg;
+  if (a.is_inf())
+    return b.is_inf() ? invalid(flags) : XFLOAT::infinity(negative);
+  if (b.is_inf())
+    return XFLOAT::zero(negative);
+  if (b.is_zero()) {
+    if (a.is_zero())
+      return invalid(flags);
+    flags |= XF_DIVBYZERO;
+    return XFLOAT::infinity(negative);
+  }
+  if (a.is_zero())
+    return XFLOAT::zero(negative);
+  Unpacked ua = normalized_parts(a), ub = normalized_parts(b);
+  u128 num = u128(ua.m) << 64;
+  u128 q = num / ub.m;
+  u128 r = num % ub.m;
+  int64_t e = ua.e - ub.e - 64;
+  if ((q >> 64) == 0) {   // one more quotient bit: 65 in all
+    r <<= 1;
+    q <<= 1;
+    --e;
+    if (r >= ub.m) {
+      r -= ub.m;
+      q |= 1;
+    }
+  }
+  // The remainder as a sticky half unit below the last quotient bit.
+  return rounded_result(negative, (q << 1) | (r != 0 ? 1 : 0), e - 1, p, flags);
+}
+
+XFLOAT xf_sqrt(const XFLOAT &a, XPrecision p, uint32_t &flags) {
+  if (a.is_nan() || p == XPREC_EXTENDED)
+    return invalid(flags);
+  if (a.is_zero())
+    return a;   // sqrt(-0) is -0
+  if (a.neg)
+    return invalid(flags);
+  if (a.is_inf())
+    return a;
+  Unpacked u = normalized_parts(a);
+  // m * 2^k with an even exponent e - k and 127 or 128 significant bits.
+  int k = (u.e & 1) ? 63 : 64;
+  u128 rem = u128(u.m) << k;
+  u128 root = isqrt(rem);   // 64 bits
+  int64_t e = (u.e - k) / 2;
+  return rounded_result(false, (root << 1) | (rem != 0 ? 1 : 0), e - 1, p, flags);
+}
+
+XFLOAT xf_from_int(__int128 v, XPrecision p) {
+  bool negative = v < 0;
+  u128 mag = negative ? u128(0) - static_cast<u128>(v) : static_cast<u128>(v);
+  return XFLOAT::round(negative, mag, 0, p);
+}
+
+bool xf_to_int(const XFLOAT &a, __int128 &out) {
+  if (!a.is_finite())
+    return false;
+  uint64_t m;
+  int64_t e;
+  a.unpack(m, e);
+  u128 mag;
+  if (m == 0 || e <= -64) {
+    mag = 0;
+  } else if (e < 0) {
+    mag = m >> -e;
+  } else {
+    if (e + 64 - __builtin_clzll(m) > 100)
+      return false;
+    mag = u128(m) << e;
+  }
+  out = a.neg ? -static_cast<__int128>(mag) : static_cast<__int128>(mag);
+  return true;
 }
 
 uint32_t xf_compare(const XFLOAT &a, const XFLOAT &b) {

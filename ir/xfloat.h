@@ -92,6 +92,34 @@ public:
   }
 };
 
+// ------------------------------------------------------------ arithmetic
+//
+// Each operation computes the exact result and rounds it once, to nearest
+// even, at precision p (the precision of the node's floating type), so a
+// folded constant is the value the target computes.  Signed zeros and
+// infinities follow IEEE rules.  What the target would signal is reported in
+// `flags` (the library's error flag): an operation that sets a flag has no
+// trustworthy constant result and the constant folder keeps the expression.
+// A NaN operand counts as invalid, so no fold ever makes a NaN.
+enum XfFlag : uint32_t {
+  XF_INVALID = 1,     // NaN operand, inf - inf, 0 * inf, 0 / 0, sqrt of a negative
+  XF_DIVBYZERO = 2,   // finite non-zero value divided by zero
+  XF_OVERFLOW = 4,    // finite operands, result beyond the precision's range
+};
+
+XFLOAT xf_add(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags);
+XFLOAT xf_sub(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags);
+XFLOAT xf_mul(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags);
+XFLOAT xf_div(const XFLOAT &a, const XFLOAT &b, XPrecision p, uint32_t &flags);
+// Square root.  At XPREC_EXTENDED the result would need more bits than the
+// computation keeps, so it sets XF_INVALID there (no type asks for it).
+XFLOAT xf_sqrt(const XFLOAT &a, XPrecision p, uint32_t &flags);
+// The integer v (a 96-bit constant widened to 128 bits) rounded to p.
+XFLOAT xf_from_int(__int128 v, XPrecision p);
+// The value truncated towards zero into `out`; false for NaNs, infinities
+// and magnitudes of 2^100 or more.
+bool xf_to_int(const XFLOAT &a, __int128 &out);
+
 // Compares two values; the result is one outcome bit of ir/node_info.h:
 // FO_EQUAL (1), FO_LESS (2), FO_GREATER (4) or FO_UNORDERED (8) when either
 // is a NaN.  +0 and -0 compare equal.
