@@ -550,6 +550,10 @@ bool simpcfg(bool quest_is_ok, int /*flag*/) {
   }
   if (any) {
     renumber_cfg();
+    // Merged and deleted blocks change loop membership: the loop tree is
+    // made again from the new graph.
+    if (fi.root_loop)
+      build_loops(fi);
     dump_flow_graph(fi, "after simpcfg");
   }
   return any;

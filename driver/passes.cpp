@@ -10,6 +10,7 @@
 #include "driver/passes.h"
 
 #include "cfg/flowgraph.h"
+#include "cfg/loops.h"
 #include "opt/simplify.h"
 
 #include <cstdio>
@@ -257,8 +258,16 @@ void ssa_reg_promote_with_simpcfg() {}    // SSA register promotion, then simpcf
 
 // The loop structure (dominators, loops) is prepared before and the flow
 // graph rebuilt after every loop entry at level 2 or more.
-void prepare_loop_structure() {}   // dominators and the loop structure of the function
-void rebuild_flow_graph() {}       // the flow graph's numbering and dominators after edge changes
+void prepare_loop_structure() {
+  if (currfuninfo && currfuninfo->bb_list)
+    build_loop_hierarchy();
+}
+// The numbering (and with it the dominators, which rebuild on their next
+// query) after the entry's edge changes.
+void rebuild_flow_graph() {
+  if (currfuninfo && currfuninfo->bb_list)
+    renumber_cfg();
+}
 
 void set_call_graph_order_step() { set_call_graph_order(); }
 void analyze_globals_step() { analyze_globals(); }
