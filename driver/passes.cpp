@@ -11,6 +11,7 @@
 
 #include "cfg/flowgraph.h"
 #include "cfg/loops.h"
+#include "opt/deadasg.h"
 #include "opt/simplify.h"
 
 #include <cstdio>
@@ -155,7 +156,10 @@ void fast_cp_simplification() {
   if (simp_all_trees(fi) && fi.bb_list)
     simpcfg(fi.bb_list->loop != nullptr, 0);
 }
-void pass1_fcp_eda() { fast_cp_simplification(); }       // fast_CP(4, 0), then elim_dead_assigns
+void pass1_fcp_eda() {   // fast_CP(4, 0), then elim_dead_assigns
+  fast_cp_simplification();
+  elim_dead_assigns(0, 0);
+}
 void fast_cp_4_0() { fast_cp_simplification(); }         // fast_CP(4, 0)
 void early_fast_cp_4_1() { fast_cp_simplification(); }   // fast_CP(4, 1)
 void fast_cp_0_1() { fast_cp_simplification(); }         // fast_CP(0, 1)
@@ -263,10 +267,14 @@ void prepare_loop_structure() {
     build_loop_hierarchy();
 }
 // The numbering (and with it the dominators, which rebuild on their next
-// query) after the entry's edge changes.
+// query) after the entry's edge changes.  The loop tree belongs to the
+// entry that prepared it: the next entry prepares its own, and the passes
+// between entries see a graph without loops.
 void rebuild_flow_graph() {
-  if (currfuninfo && currfuninfo->bb_list)
+  if (currfuninfo && currfuninfo->bb_list) {
+    free_loops(*currfuninfo);
     renumber_cfg();
+  }
 }
 
 void set_call_graph_order_step() { set_call_graph_order(); }
