@@ -8,6 +8,7 @@
 #include "ir/node_info.h"
 #include "ir/opcodes.h"
 #include "ir/symtab.h"
+#include "ir/tree_walk.h"
 #include "ir/type.h"
 
 namespace zor {
@@ -239,33 +240,19 @@ bool is_block_end(const NODE *stmt) {
 }
 
 int retarget_labels(NODE *stmt, const BBLK *from, BBLK *to) {
-  if (!stmt)
-    return 0;
   int changed = 0;
-  std::vector<NODE *> stack{stmt};
-  while (!stack.empty()) {
-    NODE *n = stack.back();
-    stack.pop_back();
-    if (n->op == LABEL) {
-      if (n->label && n->label->bb == from) {
-        LABREC *lab = block_label(to);
-        if (n->label->refcount)
-          --n->label->refcount;
-        n->label = lab;
-        n->set_label_number(static_cast<uint32_t>(lab->index));
-        if (lab->refcount < 0xffff)
-          ++lab->refcount;
-        ++changed;
-      }
-      continue;
-    }
-    if (n->op == CSE_DUPE)
-      continue;
-    if (n->right)
-      stack.push_back(n->right);
-    if (n->left)
-      stack.push_back(n->left);
-  }
+  walk_tree(stmt, [&](NODE *n) {
+    if (n->op != LABEL || !n->label || n->label->bb != from)
+      return;
+    LABREC *lab = block_label(to);
+    if (n->label->refcount)
+      --n->label->refcount;
+    n->label = lab;
+    n->set_label_number(static_cast<uint32_t>(lab->index));
+    if (lab->refcount < 0xffff)
+      ++lab->refcount;
+    ++changed;
+  });
   return changed;
 }
 

@@ -30,6 +30,7 @@
 #include "ir/symtab.h"
 #include "ir/tree_build.h"
 #include "ir/tree_print.h"
+#include "ir/tree_walk.h"
 #include "ir/type.h"
 
 namespace zor {
@@ -40,22 +41,6 @@ TYPE *void_type(const FUNINFO &fi) { return void_type_of(fi); }
 
 bool trace_on() { return run.debug_flag != 0; }
 
-template <class Fn> void walk_tree(NODE *root, Fn &&fn) {
-  if (!root)
-    return;
-  std::vector<NODE *> stack{root};
-  while (!stack.empty()) {
-    NODE *n = stack.back();
-    stack.pop_back();
-    fn(n);
-    if (n->op == CSE_DUPE)
-      continue;
-    if (n->left)
-      stack.push_back(n->left);
-    if (n->right)
-      stack.push_back(n->right);
-  }
-}
 
 // ------------------------------------------------------ step 0: labels, IFs
 
@@ -574,25 +559,16 @@ void compute_successors(BBLK *bb) {
   NODE *t = last_tree(bb);
   if (!t || !is_block_end(t))
     return;
-  // Right operand before left, each edge put at the front: an IF's
-  // successors come out as T1, T2 and a SWITCH's in case order.
-  std::vector<NODE *> stack{t};
+  // The labels in the tree's order, linked last first (each edge goes to
+  // the front): an IF's successors come out as T1, T2 and a SWITCH's in
+  // case order.
   std::vector<BBLK *> found;
-  while (!stack.empty()) {
-    NODE *n = stack.back();
-    stack.pop_back();
-    if (n->op == LABEL) {
+  walk_tree(t, [&](NODE *n) {
+    if (n->op == LABEL)
       if (BBLK *target = label_target(n))
         found.push_back(target);
-      continue;
-    }
-    if (n->op == CSE_DUPE)
-      continue;
-    if (n->left)
-      stack.push_back(n->left);
-    if (n->right)
-      stack.push_back(n->right);
-  }
+  });
+  std::reverse(found.begin(), found.end());
   for (BBLK *target : found)
     link_blocks(bb, target);
 }

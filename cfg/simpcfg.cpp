@@ -32,6 +32,7 @@
 #include "ir/symtab.h"
 #include "ir/tree_equal.h"
 #include "ir/tree_print.h"
+#include "ir/tree_walk.h"
 #include "ir/type.h"
 
 namespace zor {
@@ -46,23 +47,10 @@ constexpr size_t kCopyLimit = 2;
 bool trace_on() { return run.debug_flag != 0; }
 
 bool mentions_counted_loop(const BBLK *bb) {
-  for (const STLIST *s = bb->statements; s; s = s->rest) {
-    bool found = false;
-    std::vector<const NODE *> stack{s->first};
-    while (!stack.empty() && !found) {
-      const NODE *n = stack.back();
-      stack.pop_back();
-      if (n->op == LOOP || n->op == ENDLOOP)
-        found = true;
-      if (n->left)
-        stack.push_back(n->left);
-      if (n->right)
-        stack.push_back(n->right);
-    }
-    if (found)
-      return true;
-  }
-  return false;
+  bool found = false;
+  for (const STLIST *s = bb->statements; s && !found; s = s->rest)
+    walk_tree(s->first, [&](const NODE *n) { found |= n->op == LOOP || n->op == ENDLOOP; });
+  return found;
 }
 
 // The targets of an IF statement.
@@ -318,17 +306,10 @@ bool copy_small_successor(BBLK *bb) {
   for (STLIST *s = succ->statements; s; s = s->rest) {
     NODE *copy = copy_node(s->first, false, true);
     // The copies' labels count as references of their own.
-    std::vector<NODE *> stack{copy};
-    while (!stack.empty()) {
-      NODE *n = stack.back();
-      stack.pop_back();
+    walk_tree(copy, [](NODE *n) {
       if (n->op == LABEL && n->label && n->label->refcount < 0xffff)
         ++n->label->refcount;
-      if (n->left)
-        stack.push_back(n->left);
-      if (n->right)
-        stack.push_back(n->right);
-    }
+    });
     append_statement(bb, copy, s->pos);
   }
   compute_successors(bb);

@@ -12,6 +12,7 @@
 #include "ir/node.h"
 #include "ir/node_info.h"
 #include "ir/opcodes.h"
+#include "ir/tree_walk.h"
 
 namespace zor {
 
@@ -127,40 +128,18 @@ private:
   }
 
   void collect_targets(const NODE *t, std::vector<const BBLK *> &out) {
-    std::vector<const NODE *> stack{t};
-    while (!stack.empty()) {
-      const NODE *n = stack.back();
-      stack.pop_back();
-      if (!n)
-        continue;
-      if (n->op == LABEL) {
+    walk_tree(t, [&](const NODE *n) {
+      if (n->op == LABEL)
         if (const BBLK *b = label_target(n))
           out.push_back(b);
-        continue;
-      }
-      if (n->op == CSE_DUPE)
-        continue;
-      stack.push_back(n->left);
-      stack.push_back(n->right);
-    }
+    });
   }
 
   void check_labels(const BBLK *bb, const NODE *t) {
-    std::vector<const NODE *> stack{t};
-    while (!stack.empty()) {
-      const NODE *n = stack.back();
-      stack.pop_back();
-      if (!n)
-        continue;
-      if (n->op == LABEL && (!n->label || !n->label->bb || !blocks_.count(n->label->bb))) {
+    walk_tree(t, [&](const NODE *n) {
+      if (n->op == LABEL && (!n->label || !n->label->bb || !blocks_.count(n->label->bb)))
         add(name(bb) + ": a LABEL names no block of the function");
-        continue;
-      }
-      if (n->op == CSE_DUPE)
-        continue;
-      stack.push_back(n->left);
-      stack.push_back(n->right);
-    }
+    });
   }
 
   // The chain must be the reverse postorder of the depth-first walk that

@@ -316,33 +316,33 @@ void write_function_begin(IcodeWriter &w, FUNINFO &fi) {
 
 namespace {
 
-// The statement list in program order: label definitions as label records,
-// inline assembly and pragma records as themselves, every other statement
-// as a statement record with its normalized tree.
+// One statement as its record: inline assembly and pragmas as themselves,
+// anything else as a statement record with its normalized tree.
+void write_one(IcodeWriter &w, FUNINFO &fi, NODE *&t, SrcPos pos) {
+  switch (t->op) {
+  case ASM:
+    w.inline_asm(t->text() ? t->text() : "", pos);
+    break;
+  case PPRAGMA:
+    if (!t->pragma)
+      ir_internal_error();
+    w.pragma_record(*t->pragma);
+    break;
+  default:
+    t = wrtree(t, &fi);
+    w.statement(pos, t);
+    break;
+  }
+}
+
+// The statement list in program order (a function never cut into blocks),
+// label definitions as label records.
 void write_statement_list(IcodeWriter &w, FUNINFO &fi) {
   for (STMT &s : fi.statements) {
-    const uint32_t op = s.tree->op;
-    if (op != LABELDEF && op != ASM && op != PPRAGMA)
-      s.tree = wrtree(s.tree, &fi);
-  }
-  for (const STMT &s : fi.statements) {
-    NODE *t = s.tree;
-    switch (t->op) {
-    case LABELDEF:
-      w.label(t->label_number());
-      break;
-    case ASM:
-      w.inline_asm(t->text() ? t->text() : "", s.pos);
-      break;
-    case PPRAGMA:
-      if (!t->pragma)
-        ir_internal_error();
-      w.pragma_record(*t->pragma);
-      break;
-    default:
-      w.statement(s.pos, t);
-      break;
-    }
+    if (s.tree->op == LABELDEF)
+      w.label(s.tree->label_number());
+    else
+      write_one(w, fi, s.tree, s.pos);
   }
 }
 
@@ -512,22 +512,6 @@ void trace_block(const BBLK *bb) {
     debug_printf("\tLOOP DEPTH = %d\n", static_cast<int>(bb->loop_depth));
 }
 
-void write_one(IcodeWriter &w, FUNINFO &fi, NODE *&t, SrcPos pos) {
-  switch (t->op) {
-  case ASM:
-    w.inline_asm(t->text() ? t->text() : "", pos);
-    break;
-  case PPRAGMA:
-    if (!t->pragma)
-      ir_internal_error();
-    w.pragma_record(*t->pragma);
-    break;
-  default:
-    t = wrtree(t, &fi);
-    w.statement(pos, t);
-    break;
-  }
-}
 
 // The blocks along the dfn chain (see write_function_body in write.h).
 void write_blocks(IcodeWriter &w, FUNINFO &fi) {
