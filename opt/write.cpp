@@ -394,13 +394,6 @@ NODE *negated(const FUNINFO &fi, NODE *cond) {
   return make_node(EXCLAIM, cond, nullptr, int_type_of(fi));
 }
 
-NODE *label_node(const FUNINFO &fi, const BBLK *bb) {
-  NODE *leaf = new_node(LABEL, void_type_of(fi));
-  leaf->label = bb->labels;
-  leaf->set_label_number(static_cast<uint32_t>(bb->labels->index));
-  return leaf;
-}
-
 struct OutStmt {
   NODE *tree;
   SrcPos pos;
@@ -471,24 +464,30 @@ std::vector<OutStmt> lower_block(const FUNINFO &fi, BBLK *bb) {
         break;
       continue;
     }
-    BBLK *t1 = label_target(t->right->left);
-    BBLK *t2 = label_target(t->right->right);
+    // The IF's own LABEL leaves go into the new statements, so that the
+    // labels they name keep their reference counts.
+    NODE *l1 = t->right->left;
+    NODE *l2 = t->right->right;
+    t->right->left = t->right->right = nullptr;
+    BBLK *t1 = label_target(l1);
+    BBLK *t2 = label_target(l2);
     NODE *cond = t->left;
     t->left = nullptr;
     erase_tree(t);
     if (cond->op == ENDLOOP) {
+      erase_tree(l1);
       out.push_back({cond, s->pos});
-      out.push_back({make_node(BRANCH, label_node(fi, t2), nullptr, v), s->pos});
+      out.push_back({make_node(BRANCH, l2, nullptr, v), s->pos});
       continue;
     }
     cond = truth_value(fi, cond);
     const BBLK *next = bb->next;
     if (t2 == next || (t1 != next && t1->dfn < t2->dfn)) {
-      out.push_back({make_node(CBRANCH, negated(fi, cond), label_node(fi, t1), v), s->pos});
-      out.push_back({make_node(BRANCH, label_node(fi, t2), nullptr, v), s->pos});
+      out.push_back({make_node(CBRANCH, negated(fi, cond), l1, v), s->pos});
+      out.push_back({make_node(BRANCH, l2, nullptr, v), s->pos});
     } else {
-      out.push_back({make_node(CBRANCH, cond, label_node(fi, t2), v), s->pos});
-      out.push_back({make_node(BRANCH, label_node(fi, t1), nullptr, v), s->pos});
+      out.push_back({make_node(CBRANCH, cond, l2, v), s->pos});
+      out.push_back({make_node(BRANCH, l1, nullptr, v), s->pos});
     }
   }
   return out;
@@ -554,8 +553,8 @@ void write_blocks(IcodeWriter &w, FUNINFO &fi) {
           trees_equal(t, next->statements->first))
         break;
       if (t->op == BRANCH && next && label_target(t->left) == next) {
-        if (next->labels && next->labels->refcount)
-          --next->labels->refcount;
+        if (t->left->label->refcount)
+          --t->left->label->refcount;
         break;
       }
       write_one(w, fi, out[i].tree, out[i].pos);
