@@ -1,39 +1,25 @@
 // tools/zrun/zrun.cpp - the I-code interpreter.
 //
-//   zrun FILE [--entry NAME] [--max-steps N] [-- ARGS]
+//   zrun FILE [--entry NAME] [--stats] [--max-steps N] [--trace] [-- ARGS]
 //
-// Runs the program held in an I-code file from `main` (or NAME): its
-// standard output is the program's, its exit code main's result (low 8
-// bits) or the value given to exit.  zrun's own exit codes: 2 for a usage
-// error or a file that cannot be read, 3 for a runtime error, 4 for the step
-// limit, 134 for abort.  Runtime errors print
-// "zrun: error: ... in FUNCTION at FILE:LINE".
-//
-// Not done yet (the next pieces of work):
-//   - floating-point values (FCON, float SCONV, the F* comparisons, SQRT,
-//     ABS, RECIP, TOIEEE/FRIEEE, COMPLEX/REAL/IMAG);
-//   - structures and bit-fields (STDOT, STREF, FIELD, STASG, STARG,
-//     MEMCPY), vector operators and the named call forms (ICALL, MCALL ...);
-//   - main's argc/argv from "-- ARGS" (main runs without arguments);
-//   - --stats with the cost table, --trace;
-//   - the rest of the runtime (malloc/calloc/free and a heap, the
-//     mem* and str* functions, printf's %p);
-//   - the exception tables, the intrinsics ("DONOTCSE" ...), DDNODE, VREG;
-//   - checks of uninitialized pointers and of accesses between objects or
-//     above the stack top (today only the null page and the end of memory
-//     are caught);
-//   - functions are found by name, so two static functions of one name in
-//     different files share an entry;
-//   - speed: symbols and labels are looked up in hash tables per access;
-//     the per-node work is to be precomputed at load time.
+// Runs the program held in an I-code file from `main` (or NAME), with argc
+// and argv made of FILE and ARGS: its standard output is the program's, its
+// exit code main's result (low 8 bits) or the value given to exit.  zrun's
+// own exit codes: 2 for a usage error or a file that cannot be read, 3 for a
+// runtime error, 4 for the step limit, 134 for abort.  Runtime errors print
+// "zrun: error: ... in FUNCTION at FILE:LINE".  --stats prints the counts of
+// the run on standard error, one "name: value" line each; --trace prints
+// every statement executed there.
 #include <pthread.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "icode/reader.h"
 #include "ir/program.h"
@@ -41,7 +27,7 @@
 
 namespace {
 
-constexpr int kExitUsage = 2;
+using zor::run::kExitUsage;
 
 // The interpreter recurses once per interpreted call and per tree level, so
 // it runs on a thread of its own whose stack is large enough for the
@@ -76,8 +62,17 @@ int run_on_large_stack(zor::run::Interpreter &interp) {
   return interp.run();
 }
 
+// One "name: value" line per counter, in this order (see README).
+void print_stats(const zor::run::RunStats &s) {
+  std::fprintf(stderr,
+               "statements: %" PRIu64 "\nnodes: %" PRIu64 "\nloads: %" PRIu64 "\nstores: %" PRIu64
+               "\ncalls: %" PRIu64 "\nbranches: %" PRIu64 "\ncost: %" PRIu64 "\n",
+               s.statements, s.nodes, s.loads, s.stores, s.calls, s.branches, s.cost);
+}
+
 int usage() {
-  std::fprintf(stderr, "Usage: zrun FILE [--entry NAME] [--max-steps N] [-- ARGS]\n");
+  std::fprintf(stderr,
+               "Usage: zrun FILE [--entry NAME] [--stats] [--max-steps N] [--trace] [-- ARGS]\n");
   return kExitUsage;
 }
 
@@ -86,10 +81,15 @@ int usage() {
 int main(int argc, char **argv) {
   std::string in;
   zor::run::RunOptions options;
+  std::vector<std::string> program_args;
+  bool stats = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--")
-      break;   // the program's arguments: not passed to main yet
+    if (a == "--") {
+      for (++i; i < argc; ++i)
+        program_args.push_back(argv[i]);
+      break;
+    }
     if (a == "--entry" && i + 1 < argc) {
       options.entry = argv[++i];
     } else if (a == "--max-steps" && i + 1 < argc) {
@@ -101,9 +101,10 @@ int main(int argc, char **argv) {
         return kExitUsage;
       }
       options.max_steps = n;
-    } else if (a == "--stats" || a == "--trace") {
-      std::fprintf(stderr, "zrun: %s is not available yet\n", a.c_str());
-      return kExitUsage;
+    } else if (a == "--stats") {
+      stats = true;
+    } else if (a == "--trace") {
+      options.trace = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return usage();
     } else if (in.empty()) {
@@ -114,6 +115,8 @@ int main(int argc, char **argv) {
   }
   if (in.empty())
     return usage();
+  options.args.push_back(in);
+  options.args.insert(options.args.end(), program_args.begin(), program_args.end());
 
   FILE *f = std::fopen(in.c_str(), "rb");
   if (!f) {
@@ -140,6 +143,8 @@ int main(int argc, char **argv) {
   }
   zor::run::Interpreter interp(program, options);
   int code = run_on_large_stack(interp);
+  if (stats)
+    print_stats(interp.stats());
   reader.reset();
   std::fclose(f);
   return code;
