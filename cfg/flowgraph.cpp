@@ -627,15 +627,21 @@ bool remove_tail_recursion(BBLK *bb) {
   TYPE *v = void_type(fi);
 
   // The arguments are evaluated first (into temporaries when one of them
-  // reads a variable that is assigned), then assigned.
+  // reads a variable that is assigned), then assigned, each converted to
+  // its target's type.  A parameter copied by the prologue gets the new
+  // value too, so that the body may still read either.
+  std::vector<SYMTAB *> assigned = targets;
+  assigned.insert(assigned.end(), fi.params.begin(), fi.params.end());
   bool need_temps = false;
   for (NODE *a : args)
-    need_temps |= reads_any(a, targets);
+    need_temps |= reads_any(a, assigned);
   std::vector<NODE *> stmts;
   std::vector<NODE *> values;
   for (size_t i = 0; i < args.size(); ++i) {
     NODE *a = copy_node(args[i], false, true);
     TYPE *ty = targets[i]->type();
+    if (a->type != ty)
+      a = make_node(ty->is_pointer() ? PCONV : SCONV, a, nullptr, ty);
     if (need_temps && args.size() > 1) {
       SYMTAB *tmp = run.program->new_temporary('R', ty);
       stmts.push_back(make_node(ASG, mk_name(tmp), a, ty));
@@ -648,6 +654,10 @@ bool remove_tail_recursion(BBLK *bb) {
     TYPE *ty = targets[i]->type();
     stmts.push_back(make_node(ASG, mk_name(targets[i]), values[i], ty));
   }
+  for (size_t i = 0; i < args.size(); ++i)
+    if (targets[i] != fi.params[i])
+      stmts.push_back(make_node(ASG, mk_name(fi.params[i]), mk_name(targets[i]),
+                                fi.params[i]->type()));
   NODE *asm_stmt = new_node(ASM, v);
   static const char kTailText[] = "***\t; tail recursive call occurs here";
   asm_stmt->set_scon(kTailText, sizeof kTailText - 1);
