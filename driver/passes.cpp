@@ -149,8 +149,7 @@ void nothing() {}
 // Fast constant and copy propagation ends by simplifying every tree and,
 // when a test became constant, cleaning the flow graph up.  The
 // propagation before it comes with its own subsystem; until then each
-// fast_CP step does this last part (and pass 1's dead-assignment
-// elimination comes with live variables).
+// fast_CP step does this last part.
 void fast_cp_simplification() {
   FUNINFO &fi = *currfuninfo;
   if (simp_all_trees(fi) && fi.bb_list)

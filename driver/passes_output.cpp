@@ -23,6 +23,8 @@
 #include "driver/switches.h"
 #include "ir/funinfo.h"
 #include "ir/symtab.h"
+#include "opt/combine_asgs.h"
+#include "opt/deadasg.h"
 #include "opt/write.h"
 
 namespace zor {
@@ -32,7 +34,6 @@ namespace {
 // Left undone: the last tree simplifications before writing (no subsystem
 // takes them on; the trees stay as the passes left them).
 void final_cleanup() {}
-void combine_asgs_to_memory() {}   // combines consecutive assignments to memory
 // Left undone: reordering and pruning of switch case lists.
 void optimize_SWITCH_cases() {}
 // Left undone: the clean-up after the switch cases.
@@ -40,7 +41,6 @@ void further_cleanup() {}
 // Left undone: the optimizer's own register allocation; the code generator
 // allocates every variable itself.
 void allocate_regs() {}
-void elim_dead_assigns() {}   // dead-assignment elimination
 // The blocks go out along the dfn chain as the passes left it: the writer
 // needs no other layout.
 void prepare_blocks_for_output() {}
@@ -81,11 +81,11 @@ void output_function() {
     terminate_abnormally(nullptr);   // "output function" runs with a current function
 
   final_cleanup();
-  combine_asgs_to_memory();
+  combine_asgs_to_memory();   // opt/combine_asgs.h
   optimize_SWITCH_cases();
   further_cleanup();
   allocate_regs();
-  elim_dead_assigns();
+  elim_dead_assigns(0, 0);    // opt/deadasg.h
 
   if (!(function_marks(fn) & FM_NOT_COMPILED) && run.writer) {
     IcodeWriter &w = *run.writer;

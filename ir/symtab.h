@@ -88,6 +88,11 @@ public:
   int32_t aux_word = -1;
   uint8_t state = 0;               // SS_* bits; others are pass data
   uintptr_t pass_data[8] = {};     // cleared at creation; the passes' own
+  // Live variables (opt/live.h): the symbol's candidate number in the
+  // function being analysed (-1: takes no part) and the reads the last
+  // dead-assignment walk counted.
+  int16_t candidate_number = -1;
+  int32_t use_count = 0;
   FUNINFO *funinfo = nullptr;      // for functions
 
   SYMTAB() = default;
