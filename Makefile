@@ -7,7 +7,7 @@ CHECK_DIR   := build/check
 FUZZ_DIR    := build/fuzz
 JOBS        ?= 2
 
-.PHONY: all demo check release bootstrap fuzz bench clean
+.PHONY: all demo check release bootstrap fuzz bench difftest clean
 
 all: release
 
@@ -25,6 +25,17 @@ check: bootstrap
 	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Csmith programs through gcc -m32 and through zcc, zopt -o0..-o3 and zrun;
+# the checksums must agree (scripts/difftest).  `make check` runs a few
+# seeds; this runs many.  DIFFTEST_SEEDS, DIFFTEST_LEVELS choose.
+DIFFTEST_SEEDS  ?= 1-200
+DIFFTEST_LEVELS ?= 0,1,2,3
+difftest: bootstrap
+	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON
+	cmake --build $(CHECK_DIR) -j $(JOBS) --target zcc zopt zrun
+	scripts/difftest --seeds $(DIFFTEST_SEEDS) --levels $(DIFFTEST_LEVELS) --jobs $(JOBS) \
+	  --build $(CHECK_DIR)
 
 # Builds the libFuzzer targets with clang and runs the reader fuzzer briefly.
 fuzz: bootstrap

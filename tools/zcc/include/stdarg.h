@@ -1,0 +1,10 @@
+/* stdarg.h - zcc's own.  zcc calls variadic functions but does not compile
+ * their definitions: using these macros draws an "unsupported" error. */
+#ifndef _ZCC_STDARG_H
+#define _ZCC_STDARG_H
+typedef __builtin_va_list va_list;
+#define va_start(ap, last) __builtin_va_start(ap, last)
+#define va_arg(ap, type) __builtin_va_arg(ap, type)
+#define va_end(ap) __builtin_va_end(ap)
+#define va_copy(d, s) __builtin_va_copy(d, s)
+#endif

@@ -1,0 +1,8 @@
+/* stdbool.h - zcc's own. */
+#ifndef _ZCC_STDBOOL_H
+#define _ZCC_STDBOOL_H
+#define bool _Bool
+#define true 1
+#define false 0
+#define __bool_true_false_are_defined 1
+#endif

@@ -1,0 +1,707 @@
+// tools/zcc/lower_expr.cpp - expressions to trees.
+//
+// Clang's tree already carries C's conversions as implicit casts; each
+// becomes the conversion node the trees expect (SCONV, PCONV, ACONV, UAND of
+// a function), with the ZOR types.  Pointer arithmetic scales through PMCONV
+// and PVCONV with the element size in bits.  Structure values are
+// designators, calls or structure assignments; where a designator is needed
+// for a structure that is only a value, the value is copied into a
+// temporary first.
+#include <filesystem>
+
+#include <llvm/ADT/SmallString.h>
+
+#include "ir/tree_build.h"
+#include "tools/zcc/lower.h"
+
+namespace zor::zcc {
+
+using namespace clang;
+
+namespace {
+
+bool is_assigning(uint32_t op) {
+  switch (op) {
+  case ASG: case STASG: case PLUSASG: case MINUSASG: case MULTASG: case DIVASG:
+  case MODASG: case ANDBASG: case ORBASG: case XORBASG: case SLLASG: case SRLASG:
+  case PLUSPLUS: case MINMIN: case CALL: case UCALL:
+    return true;
+  default:
+    return false;
+  }
+}
+
+bool is_truth_op(uint32_t op) {
+  switch (op) {
+  case EQ: case NEQ: case LE: case LT: case GE: case GT:
+  case ULE: case ULT: case UGE: case UGT: case ANDAND: case OROR: case EXCLAIM:
+    return true;
+  default:
+    return false;
+  }
+}
+
+// The comparison with its result inverted, for integer and pointer
+// operands (floating comparisons are not inverted: NaN).
+uint32_t inverted_comparison(uint32_t op) {
+  switch (op) {
+  case EQ: return NEQ;
+  case NEQ: return EQ;
+  case LT: return GE;
+  case GE: return LT;
+  case LE: return GT;
+  case GT: return LE;
+  case ULT: return UGE;
+  case UGE: return ULT;
+  case ULE: return UGT;
+  case UGT: return ULE;
+  default: return 0;
+  }
+}
+
+} // namespace
+
+NODE *Lowerer::icon(__int128 v, TYPE *t) {
+  NODE *n = new_node(ICON, t);
+  n->icon = fit_int_to_type(v, t);
+  return n;
+}
+
+NODE *Lowerer::nop() { return new_node(NOP, types_.void_type()); }
+
+bool Lowerer::side_effect_free(const NODE *n) const {
+  if (!n)
+    return true;
+  if (is_assigning(n->op))
+    return false;
+  return side_effect_free(n->left) && side_effect_free(n->right);
+}
+
+SYMTAB *Lowerer::new_temp(TYPE *t) {
+  SYMTAB *s = new_symbol("__zcc_t" + std::to_string(++temp_count_), t, SC_AUTO, cur_pos_, t->size,
+                         t->align ? t->align : 16);
+  fn_->locals.push_back(s);
+  return s;
+}
+
+NODE *Lowerer::seq(std::vector<NODE *> pre, NODE *last) {
+  for (auto it = pre.rbegin(); it != pre.rend(); ++it)
+    last = mk_binary(COMMAOP, *it, last, last->type);
+  return last;
+}
+
+bool Lowerer::is_struct_type(QualType t) const { return t->isStructureOrClassType() || t->isUnionType(); }
+
+// A designator equal to `lv` whose operands have no side effects, so that it
+// can be used twice; what had them is evaluated once into temporaries by
+// the trees appended to `pre`.
+NODE *Lowerer::stable_lvalue(NODE *lv, std::vector<NODE *> &pre, SourceLocation loc) {
+  if (side_effect_free(lv))
+    return lv;
+  auto into_temp = [&](NODE *value) {
+    SYMTAB *t = new_temp(value->type);
+    pre.push_back(mk_binary(ASG, mk_name(t), value, value->type));
+    return mk_name(t);
+  };
+  switch (lv->op) {
+  case STDOT: {
+    NODE *base = stable_lvalue(lv->left, pre, loc);
+    lv->left = base;
+    return lv;
+  }
+  case STREF:
+    lv->left = into_temp(lv->left);
+    return lv;
+  case UMULT:
+    lv->left = into_temp(lv->left);
+    return lv;
+  default:
+    unsupported(loc, "assignment to this kind of operand");
+  }
+}
+
+SrcPos Lowerer::pos_of(SourceLocation loc) {
+  if (loc.isInvalid())
+    return cur_pos_;
+  PresumedLoc p = sm_.getPresumedLoc(sm_.getExpansionLoc(loc));
+  if (p.isInvalid())
+    return cur_pos_;
+  std::string name = p.getFilename();
+  // Files under the working directory are named relative to it.
+  if (cwd_.empty()) {
+    std::error_code ec;
+    cwd_ = std::filesystem::current_path(ec).string() + "/";
+  }
+  if (name.size() > cwd_.size() && name.compare(0, cwd_.size(), cwd_) == 0)
+    name = name.substr(cwd_.size());
+  auto it = file_ids_.find(name);
+  if (it == file_ids_.end()) {
+    out_.file_names.push_back(name);
+    it = file_ids_.emplace(name, out_.file_names.back().c_str()).first;
+  }
+  return SrcPos{it->second, p.getLine(), p.getColumn()};
+}
+
+// ------------------------------------------------------------ conversions
+
+NODE *Lowerer::convert(NODE *n, TYPE *to, SourceLocation loc) {
+  TYPE *from = n->type;
+  if (from == to || to->is_void())
+    return n;
+  if (to->is_csu() || to->is_array() || to->is_func())
+    unsupported(loc, "conversion to " + to->print());
+  if (n->op == ICON && (to->is_integral() || to->is_pointer())) {
+    bool to_bool = to->is_integral() && to->getr()->subkind == IK_BOOL;
+    __int128 v = n->icon.to_i128();
+    n->type = to;
+    n->icon = fit_int_to_type(to_bool ? (v != 0) : v, to);
+    return n;
+  }
+  if (to->is_pointer())
+    return mk_unary(PCONV, n, to);
+  return mk_unary(SCONV, n, to);
+}
+
+NODE *Lowerer::truth(NODE *n) {
+  if (is_truth_op(n->op))
+    return n;
+  TYPE *int_t = types_.int_type(IK_INT);
+  NODE *zero;
+  if (n->type->is_floating())
+    zero = mk_fcon(0.0, n->type);
+  else
+    zero = icon(0, n->type);
+  return mk_binary(NEQ, n, zero, int_t);
+}
+
+NODE *Lowerer::negate(NODE *n) {
+  if (n->op == EXCLAIM) {
+    NODE *inner = n->left;
+    n->left = nullptr;
+    erase_tree(n);
+    return truth(inner);
+  }
+  if (uint32_t inv = inverted_comparison(n->op);
+      inv && n->left && !n->left->type->is_floating() && !n->right->type->is_floating()) {
+    n->op = inv;
+    return n;
+  }
+  return mk_unary(EXCLAIM, n, types_.int_type(IK_INT));
+}
+
+NODE *Lowerer::cond(const Expr *e) { return truth(rvalue(e)); }
+
+NODE *Lowerer::lower_cast(const CastExpr *ce) {
+  const Expr *sub = ce->getSubExpr();
+  SourceLocation loc = ce->getExprLoc();
+  switch (ce->getCastKind()) {
+  case CK_LValueToRValue:
+    return lvalue(sub);
+  case CK_NoOp:
+  case CK_ToVoid:
+    return rvalue(sub);
+  case CK_ArrayToPointerDecay: {
+    const Expr *inner = sub->IgnoreParens();
+    if (const auto *sl = dyn_cast<StringLiteral>(inner))
+      return string_literal(sl);
+    if (const auto *pe = dyn_cast<PredefinedExpr>(inner))
+      return string_literal(pe->getFunctionName());
+    return mk_unary(ACONV, lvalue(sub), ty(ce->getType(), loc));
+  }
+  case CK_FunctionToPointerDecay:
+    return mk_unary(UAND, lvalue(sub), ty(ce->getType(), loc));
+  case CK_NullToPointer:
+    return icon(0, ty(ce->getType(), loc));
+  case CK_BitCast:
+  case CK_IntegralToPointer:
+  case CK_PointerToIntegral:
+  case CK_PointerToBoolean:
+  case CK_IntegralCast:
+  case CK_IntegralToBoolean:
+  case CK_IntegralToFloating:
+  case CK_FloatingToIntegral:
+  case CK_FloatingToBoolean:
+  case CK_FloatingCast:
+  case CK_BooleanToSignedIntegral: {
+    TYPE *to = ty(ce->getType(), loc);
+    NODE *v = rvalue(sub);
+    if ((ce->getCastKind() == CK_PointerToBoolean || ce->getCastKind() == CK_FloatingToBoolean) &&
+        to->is_integral())
+      return convert(truth(v), to, loc);
+    return convert(v, to, loc);
+  }
+  default:
+    unsupported(loc, std::string("conversion '") + ce->getCastKindName() + "'");
+  }
+}
+
+// ------------------------------------------------------------ designators
+
+NODE *Lowerer::field_leaf(const FieldDecl *f, SourceLocation loc) {
+  const MEMBER *m = types_.member(f, loc);
+  TYPE *st = types_.record_type(f->getParent(), loc);
+  NODE *n = new_node(FIELD, m->type);
+  n->set_field(1, m, st);
+  return n;
+}
+
+NODE *Lowerer::member(const MemberExpr *me) {
+  SourceLocation loc = me->getExprLoc();
+  const auto *f = dyn_cast<FieldDecl>(me->getMemberDecl());
+  if (!f)
+    unsupported(loc, "member that is not a data member");
+  TYPE *t = ty(me->getType(), loc);
+  NODE *field = field_leaf(f, loc);
+  if (me->isArrow())
+    return mk_binary(STREF, rvalue(me->getBase()), field, t);
+  NODE *base = lvalue(me->getBase());
+  if (base->op == UMULT) {
+    // (*p).m is p->m.
+    NODE *p = base->left;
+    base->left = nullptr;
+    erase_tree(base);
+    return mk_binary(STREF, p, field, t);
+  }
+  return mk_binary(STDOT, base, field, t);
+}
+
+NODE *Lowerer::pointer_offset(NODE *ptr, NODE *index, QualType pointee, bool minus,
+                              SourceLocation loc) {
+  TYPE *int_t = types_.int_type(IK_INT);
+  uint64_t bits = types_.size_bits(pointee, loc);
+  index = convert(index, int_t, loc);
+  if (index->op == ICON && index->icon.is_zero()) {
+    erase_tree(index);
+    return ptr;
+  }
+  NODE *scaled = mk_binary(PMCONV, index, icon(static_cast<int64_t>(bits), int_t), int_t);
+  return mk_binary(minus ? MINUS : PLUS, ptr, scaled, ptr->type);
+}
+
+NODE *Lowerer::subscript(const ArraySubscriptExpr *ae) {
+  SourceLocation loc = ae->getExprLoc();
+  const Expr *base = ae->getBase();
+  const Expr *idx = ae->getIdx();
+  if (!base->getType()->isPointerType())
+    unsupported(loc, "subscript of a non-pointer");
+  NODE *p = pointer_offset(rvalue(base), rvalue(idx), ae->getType(), false, loc);
+  return mk_unary(UMULT, p, ty(ae->getType(), loc));
+}
+
+NODE *Lowerer::string_literal(const StringLiteral *sl) {
+  SourceLocation loc = sl->getBeginLoc();
+  if (sl->getCharByteWidth() != 1)
+    unsupported(loc, "wide string literal");
+  llvm::StringRef bytes = sl->getBytes();
+  TYPE *char_t = types_.int_type(IK_CHAR);
+  NODE *n = new_node(SCON, types_.pointer_to(char_t));
+  n->set_scon(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  string_units_ += bytes.size() + 1;
+  return n;
+}
+
+NODE *Lowerer::lvalue(const Expr *e) {
+  e = e->IgnoreParens();
+  SourceLocation loc = e->getExprLoc();
+  if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
+    const ValueDecl *d = dr->getDecl();
+    if (const auto *vd = dyn_cast<VarDecl>(d)) {
+      SYMTAB *s = nullptr;
+      if (auto it = locals_.find(vd); it != locals_.end())
+        s = it->second;
+      else if (vd->hasGlobalStorage())
+        s = global_symbol(vd);
+      if (!s)
+        unsupported(loc, "reference to '" + vd->getNameAsString() + "'");
+      return mk_name(s, s->type());
+    }
+    if (const auto *fd = dyn_cast<FunctionDecl>(d))
+      return mk_name(global_symbol(fd), ty(fd->getType(), loc));
+    unsupported(loc, "reference to '" + d->getNameAsString() + "'");
+  }
+  if (const auto *uo = dyn_cast<UnaryOperator>(e); uo && uo->getOpcode() == UO_Deref) {
+    NODE *p = rvalue(uo->getSubExpr());
+    TYPE *t = ty(e->getType(), loc);
+    if (p->op == UAND && p->left->type == t) {
+      NODE *inner = p->left;
+      p->left = nullptr;
+      erase_tree(p);
+      return inner;
+    }
+    return mk_unary(UMULT, p, t);
+  }
+  if (const auto *me = dyn_cast<MemberExpr>(e))
+    return member(me);
+  if (const auto *ae = dyn_cast<ArraySubscriptExpr>(e))
+    return subscript(ae);
+  if (const auto *ce = dyn_cast<ImplicitCastExpr>(e); ce && ce->getCastKind() == CK_NoOp)
+    return lvalue(ce->getSubExpr());
+  if (is_struct_type(e->getType())) {
+    // A structure value (a call, an assignment, a conditional): copied
+    // into a temporary, whose designator stands for it.
+    NODE *v = rvalue(e);
+    if (v->op == NAME || v->op == UMULT || v->op == STDOT || v->op == STREF)
+      return v;
+    SYMTAB *t = new_temp(v->type);
+    NODE *copy = mk_binary(STASG, mk_name(t), v, v->type);
+    TYPE *pt = types_.pointer_to(v->type);
+    NODE *addr = mk_binary(COMMAOP, copy, mk_unary(UAND, mk_name(t), pt), pt);
+    return mk_unary(UMULT, addr, v->type);
+  }
+  if (const auto *sl = dyn_cast<StringLiteral>(e)) {
+    // "abc" as an array: the characters the SCON points to.
+    NODE *p = string_literal(sl);
+    TYPE *t = ty(e->getType(), loc);
+    TYPE *pt = types_.pointer_to(t);
+    return mk_unary(UMULT, convert(p, pt, loc), t);
+  }
+  unsupported(loc, std::string("designator '") + e->getStmtClassName() + "'");
+}
+
+// ------------------------------------------------------------ operators
+
+NODE *Lowerer::unary(const UnaryOperator *uo) {
+  SourceLocation loc = uo->getExprLoc();
+  const Expr *sub = uo->getSubExpr();
+  TYPE *t = ty(uo->getType(), loc);
+  switch (uo->getOpcode()) {
+  case UO_Plus:
+    return rvalue(sub);
+  case UO_Minus: {
+    NODE *v = rvalue(sub);
+    if (v->op == ICON) {
+      __int128 x = v->icon.to_i128();
+      erase_tree(v);
+      return icon(-x, t);
+    }
+    return mk_unary(UMINUS, v, t);
+  }
+  case UO_Not:
+    return mk_unary(NOTB, rvalue(sub), t);
+  case UO_LNot:
+    return negate(truth(rvalue(sub)));
+  case UO_Deref:
+    return lvalue(uo);
+  case UO_AddrOf: {
+    NODE *lv = lvalue(sub);
+    if (lv->op == UMULT) {
+      NODE *p = lv->left;
+      lv->left = nullptr;
+      erase_tree(lv);
+      return convert(p, t, loc);
+    }
+    if (lv->op == STDOT || lv->op == STREF) {
+      if (lv->right->member && lv->right->member->bitfield)
+        unsupported(loc, "address of a bit-field");
+    }
+    return mk_unary(UAND, lv, t);
+  }
+  case UO_PostInc:
+  case UO_PostDec:
+  case UO_PreInc:
+  case UO_PreDec: {
+    bool inc = uo->isIncrementOp();
+    bool post = uo->isPostfix();
+    NODE *lv = lvalue(sub);
+    TYPE *lt = lv->type;
+    NODE *step;
+    if (sub->getType()->isPointerType()) {
+      uint64_t units = types_.size_units(sub->getType()->getPointeeType(), loc);
+      if (post)
+        step = icon(static_cast<int64_t>(units), types_.int_type(IK_INT));
+      else
+        step = mk_binary(PMCONV, icon(1, types_.int_type(IK_INT)),
+                         icon(static_cast<int64_t>(units * 16), types_.int_type(IK_INT)),
+                         types_.int_type(IK_INT));
+    } else if (lt->is_floating()) {
+      step = mk_fcon(1.0, lt);
+    } else if (lt->is_integral() && lt->getr()->subkind == IK_BOOL) {
+      unsupported(loc, "increment of a _Bool");
+    } else {
+      step = icon(1, lt);
+    }
+    if (post)
+      return mk_binary(inc ? PLUSPLUS : MINMIN, lv, step, lt);
+    return mk_binary(inc ? PLUSASG : MINUSASG, lv, step, lt);
+  }
+  default:
+    unsupported(loc, std::string("operator '") + UnaryOperator::getOpcodeStr(uo->getOpcode()).str() +
+                         "'");
+  }
+}
+
+namespace {
+
+uint32_t arith_op(BinaryOperatorKind k) {
+  switch (k) {
+  case BO_Mul: return MULT;
+  case BO_Div: return DIV;
+  case BO_Rem: return MOD;
+  case BO_Add: return PLUS;
+  case BO_Sub: return MINUS;
+  case BO_Shl: return SLL;
+  case BO_Shr: return SRL;
+  case BO_And: return ANDB;
+  case BO_Or: return ORB;
+  case BO_Xor: return XORB;
+  case BO_MulAssign: return MULT;
+  case BO_DivAssign: return DIV;
+  case BO_RemAssign: return MOD;
+  case BO_AddAssign: return PLUS;
+  case BO_SubAssign: return MINUS;
+  case BO_ShlAssign: return SLL;
+  case BO_ShrAssign: return SRL;
+  case BO_AndAssign: return ANDB;
+  case BO_OrAssign: return ORB;
+  case BO_XorAssign: return XORB;
+  default: return 0;
+  }
+}
+
+uint32_t assign_op(uint32_t op) {
+  switch (op) {
+  case MULT: return MULTASG;
+  case DIV: return DIVASG;
+  case MOD: return MODASG;
+  case PLUS: return PLUSASG;
+  case MINUS: return MINUSASG;
+  case SLL: return SLLASG;
+  case SRL: return SRLASG;
+  case ANDB: return ANDBASG;
+  case ORB: return ORBASG;
+  case XORB: return XORBASG;
+  default: return 0;
+  }
+}
+
+uint32_t comparison_op(BinaryOperatorKind k, bool is_unsigned) {
+  switch (k) {
+  case BO_EQ: return EQ;
+  case BO_NE: return NEQ;
+  case BO_LT: return is_unsigned ? ULT : LT;
+  case BO_LE: return is_unsigned ? ULE : LE;
+  case BO_GT: return is_unsigned ? UGT : GT;
+  case BO_GE: return is_unsigned ? UGE : GE;
+  default: return 0;
+  }
+}
+
+} // namespace
+
+NODE *Lowerer::binary(const BinaryOperator *bo) {
+  if (const auto *ca = dyn_cast<CompoundAssignOperator>(bo))
+    return compound_assign(ca);
+  SourceLocation loc = bo->getExprLoc();
+  const Expr *l = bo->getLHS();
+  const Expr *r = bo->getRHS();
+  TYPE *t = ty(bo->getType(), loc);
+  TYPE *int_t = types_.int_type(IK_INT);
+  BinaryOperatorKind k = bo->getOpcode();
+  switch (k) {
+  case BO_Comma: {
+    NODE *a = rvalue(l);
+    NODE *b = rvalue(r);
+    return mk_binary(COMMAOP, a, b, b->type);
+  }
+  case BO_LAnd:
+  case BO_LOr: {
+    NODE *a = rvalue(l);
+    NODE *b = rvalue(r);
+    return mk_binary(k == BO_LAnd ? ANDAND : OROR, a, b, int_t);
+  }
+  case BO_Assign: {
+    NODE *lv = lvalue(l);
+    if (is_struct_type(l->getType())) {
+      NODE *v = rvalue(r);
+      return mk_binary(STASG, lv, v, lv->type);
+    }
+    NODE *v = convert(rvalue(r), lv->type, loc);
+    return mk_binary(ASG, lv, v, lv->type);
+  }
+  case BO_EQ: case BO_NE: case BO_LT: case BO_LE: case BO_GT: case BO_GE: {
+    NODE *a = rvalue(l);
+    NODE *b = rvalue(r);
+    QualType lt = l->getType();
+    bool is_unsigned = lt->isPointerType() || lt->isUnsignedIntegerOrEnumerationType();
+    if (lt->isPointerType() && b->type != a->type)
+      b = convert(b, a->type, loc);
+    return mk_binary(comparison_op(k, is_unsigned), a, b, int_t);
+  }
+  case BO_Add:
+  case BO_Sub: {
+    QualType lt = l->getType(), rt = r->getType();
+    if (lt->isPointerType() && rt->isPointerType()) {
+      // p - q: the difference in units, divided by the element size.
+      NODE *a = rvalue(l);
+      NODE *b = convert(rvalue(r), a->type, loc);
+      NODE *diff = mk_binary(MINUS, a, b, a->type);
+      uint64_t bits = types_.size_bits(lt->getPointeeType(), loc);
+      return mk_binary(PVCONV, diff, icon(static_cast<int64_t>(bits), int_t), t);
+    }
+    if (lt->isPointerType())
+      return pointer_offset(rvalue(l), rvalue(r), lt->getPointeeType(), k == BO_Sub, loc);
+    if (rt->isPointerType())
+      return pointer_offset(rvalue(r), rvalue(l), rt->getPointeeType(), false, loc);
+    break;
+  }
+  default:
+    break;
+  }
+  uint32_t op = arith_op(k);
+  if (!op)
+    unsupported(loc, "operator '" + BinaryOperator::getOpcodeStr(k).str() + "'");
+  NODE *a = convert(rvalue(l), t, loc);
+  NODE *b = rvalue(r);
+  if (op != SLL && op != SRL)
+    b = convert(b, t, loc);
+  return mk_binary(op, a, b, t);
+}
+
+// `lhs op= rhs`.  When the operation is done in the type of the left
+// operand the tree is the compound assignment itself; when C computes it in
+// another type and the result could differ (division and remainder in a
+// wider or differently signed type, floating computations), it becomes
+// lhs = (T)((C)lhs op rhs) with the designator evaluated once.
+NODE *Lowerer::compound_assign(const CompoundAssignOperator *ca) {
+  SourceLocation loc = ca->getExprLoc();
+  const Expr *l = ca->getLHS();
+  const Expr *r = ca->getRHS();
+  uint32_t op = arith_op(ca->getOpcode());
+  NODE *lv = lvalue(l);
+  TYPE *lt = lv->type;
+  if (l->getType()->isPointerType()) {
+    NODE *idx = convert(rvalue(r), types_.int_type(IK_INT), loc);
+    uint64_t bits = types_.size_bits(l->getType()->getPointeeType(), loc);
+    NODE *scaled = mk_binary(PMCONV, idx, icon(static_cast<int64_t>(bits), types_.int_type(IK_INT)),
+                             types_.int_type(IK_INT));
+    return mk_binary(op == PLUS ? PLUSASG : MINUSASG, lv, scaled, lt);
+  }
+  TYPE *ct = ty(ca->getComputationLHSType(), loc);
+  TYPE *rt = ty(ca->getComputationResultType(), loc);
+  bool same_kind = ct == lt;
+  if (!same_kind && lt->is_integral() && ct->is_integral()) {
+    bool width_only = op != DIV && op != MOD;   // wrapping operations and shifts
+    same_kind = width_only;
+  }
+  if (same_kind) {
+    NODE *v = rvalue(r);
+    if (op != SLL && op != SRL)
+      v = convert(v, lt, loc);
+    return mk_binary(assign_op(op), lv, v, lt);
+  }
+  std::vector<NODE *> pre;
+  lv = stable_lvalue(lv, pre, loc);
+  NODE *old = convert(copy_node(lv, false, true), ct, loc);
+  NODE *v = rvalue(r);
+  if (op != SLL && op != SRL)
+    v = convert(v, ct, loc);
+  NODE *result = convert(mk_binary(op, old, v, rt), lt, loc);
+  return seq(std::move(pre), mk_binary(ASG, lv, result, lt));
+}
+
+// ------------------------------------------------------------ calls
+
+NODE *Lowerer::call(const CallExpr *ce) {
+  SourceLocation loc = ce->getExprLoc();
+  if (const FunctionDecl *fd = ce->getDirectCallee()) {
+    std::string name = fd->getNameAsString();
+    if (name == "_nassert")
+      unsupported(loc, "_nassert used as a value");
+    if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0)
+      unsupported(loc, "builtin function '" + name + "'");
+  }
+  NODE *callee = rvalue(ce->getCallee());
+  TYPE *t = ty(ce->getType(), loc);
+  std::vector<NODE *> args;
+  for (const Expr *a : ce->arguments()) {
+    if (is_struct_type(a->getType())) {
+      NODE *lv = lvalue(a);
+      args.push_back(mk_unary(STARG, lv, lv->type));
+    } else {
+      args.push_back(rvalue(a));
+    }
+  }
+  if (args.empty()) {
+    NODE *n = mk_unary(UCALL, callee, t);
+    n->set_ucall(0);
+    return n;
+  }
+  NODE *list = args[0];
+  for (size_t i = 1; i < args.size(); ++i)
+    list = mk_binary(COMMA, list, args[i], types_.void_type());
+  NODE *n = mk_binary(CALL, callee, list, t);
+  n->set_call(static_cast<uint32_t>(args.size()), 0);
+  return n;
+}
+
+// ------------------------------------------------------------ values
+
+NODE *Lowerer::rvalue(const Expr *e) {
+  SourceLocation loc = e->getExprLoc();
+  e = e->IgnoreParens();
+  if (const auto *c = dyn_cast<ConstantExpr>(e))
+    return rvalue(c->getSubExpr());
+  if (const auto *il = dyn_cast<IntegerLiteral>(e)) {
+    TYPE *t = ty(il->getType(), loc);
+    llvm::APInt v = il->getValue();
+    return icon(t->is_signed() ? static_cast<__int128>(v.getSExtValue())
+                               : static_cast<__int128>(v.getZExtValue()),
+                t);
+  }
+  if (const auto *cl = dyn_cast<CharacterLiteral>(e))
+    return icon(static_cast<__int128>(static_cast<int32_t>(cl->getValue())), ty(cl->getType(), loc));
+  if (const auto *fl = dyn_cast<FloatingLiteral>(e))
+    return mk_fcon(fl->getValueAsApproximateDouble(), ty(fl->getType(), loc));
+  if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
+    if (isa<EnumConstantDecl>(dr->getDecl()))
+      return icon(eval_int(e), ty(e->getType(), loc));
+    return lvalue(e);
+  }
+  if (const auto *ce = dyn_cast<CastExpr>(e))
+    return lower_cast(ce);
+  if (const auto *uo = dyn_cast<UnaryOperator>(e))
+    return unary(uo);
+  if (const auto *bo = dyn_cast<BinaryOperator>(e))
+    return binary(bo);
+  if (const auto *co = dyn_cast<ConditionalOperator>(e)) {
+    TYPE *t = ty(co->getType(), loc);
+    NODE *c = rvalue(co->getCond());
+    if (is_struct_type(co->getType())) {
+      TYPE *pt = types_.pointer_to(t);
+      NODE *a = mk_unary(UAND, lvalue(co->getTrueExpr()), pt);
+      NODE *b = mk_unary(UAND, lvalue(co->getFalseExpr()), pt);
+      NODE *q = mk_binary(QUEST, c, mk_binary(COLON, a, b, pt), pt);
+      return mk_unary(UMULT, q, t);
+    }
+    NODE *a = convert(rvalue(co->getTrueExpr()), t, loc);
+    NODE *b = convert(rvalue(co->getFalseExpr()), t, loc);
+    return mk_binary(QUEST, c, mk_binary(COLON, a, b, t), t);
+  }
+  if (const auto *ce = dyn_cast<CallExpr>(e))
+    return call(ce);
+  if (isa<MemberExpr>(e) || isa<ArraySubscriptExpr>(e))
+    return lvalue(e);
+  if (isa<UnaryExprOrTypeTraitExpr>(e) || isa<OffsetOfExpr>(e))
+    return icon(eval_int(e), ty(e->getType(), loc));
+  if (isa<ImplicitValueInitExpr>(e)) {
+    TYPE *t = ty(e->getType(), loc);
+    if (t->is_floating())
+      return mk_fcon(0.0, t);
+    if (t->is_integral() || t->is_pointer())
+      return icon(0, t);
+    unsupported(loc, "aggregate value");
+  }
+  if (const auto *sl = dyn_cast<StringLiteral>(e))
+    return string_literal(sl);
+  if (isa<BinaryConditionalOperator>(e))
+    unsupported(loc, "conditional operator without a middle operand");
+  if (isa<StmtExpr>(e))
+    unsupported(loc, "statement expression");
+  if (isa<CompoundLiteralExpr>(e))
+    unsupported(loc, "compound literal");
+  if (isa<VAArgExpr>(e))
+    unsupported(loc, "va_arg");
+  unsupported(loc, std::string("expression '") + e->getStmtClassName() + "'");
+}
+
+} // namespace zor::zcc
