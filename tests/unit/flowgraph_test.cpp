@@ -18,13 +18,6 @@ namespace {
 
 using test::CfgGraph;
 
-std::vector<int> successor_dfns(const BBLK *bb) {
-  std::vector<int> out;
-  for (const EDGE *e = bb->successors; e; e = e->rest)
-    out.push_back(e->bb->dfn);
-  return out;
-}
-
 int critical_edges(FUNINFO &fi) {
   int n = 0;
   FOR_EACH_BLOCK(bb, fi)
