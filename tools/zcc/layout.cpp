@@ -67,9 +67,18 @@ uint64_t TypeMapper::array_count(const ArrayType *at, SourceLocation loc) {
   unsupported(loc, "variable-length array");
 }
 
+// A volatile object keeps its qualifier, so that the optimizer neither
+// drops nor merges its accesses.
 TYPE *TypeMapper::map(QualType qt, SourceLocation loc) {
   if (qt.isNull())
     unsupported(loc, "expression without a type");
+  TYPE *t = map_unqualified(qt, loc);
+  if (qt.isVolatileQualified() && !qt->isArrayType())
+    t = pkg_.mk_qualified(t, Q_VOLATILE);
+  return t;
+}
+
+TYPE *TypeMapper::map_unqualified(QualType qt, SourceLocation loc) {
   // Look through sugar step by step: an array bound written as an
   // expression lives on the sugared type only.
   for (;;) {

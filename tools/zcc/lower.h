@@ -113,6 +113,8 @@ public:
   TypeMapper(clang::ASTContext &ctx, TYPE_PKG &pkg);
 
   TYPE *map(clang::QualType t, clang::SourceLocation loc);
+  // map() without the volatile qualifier of `t` itself.
+  TYPE *map_unqualified(clang::QualType t, clang::SourceLocation loc);
   // Size in bits; fatal (unsupported) for incomplete types.
   uint64_t size_bits(clang::QualType t, clang::SourceLocation loc);
   uint64_t size_units(clang::QualType t, clang::SourceLocation loc) {
