@@ -20,6 +20,7 @@
 #include "ir/node_info.h"
 #include "ir/symtab.h"
 #include "ir/tree_equal.h"
+#include "ir/tree_walk.h"
 #include "ir/type.h"
 #include "opt/live_ops.h"
 #include "opt/simplify.h"
@@ -79,22 +80,11 @@ bool is_compound_asg(uint32_t op) {
 
 void for_each_candidate_name(const NODE *root, const LVA_CANDIDATES &c,
                              const std::function<void(int)> &fn) {
-  std::vector<const NODE *> stack;
-  if (root)
-    stack.push_back(root);
-  while (!stack.empty()) {
-    const NODE *n = stack.back();
-    stack.pop_back();
+  walk_tree(root, [&](const NODE *n) {
     const int k = c.number_of_name(n);
     if (k >= 0)
       fn(k);
-    if (n->op == CSE_DUPE)
-      continue;
-    if (n->right)
-      stack.push_back(n->right);
-    if (n->left)
-      stack.push_back(n->left);
-  }
+  });
 }
 
 namespace {
