@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "cfg/flowgraph.h"
+#include "cfg/loops.h"
 #include "cfg/verify_cfg.h"
 #include "ir/node.h"
 #include "ir/opcodes.h"
+#include "ir/symtab.h"
+#include "ir/tree_build.h"
+#include "ir/type.h"
 #include "tests/support/cfg_graphs.h"
 
 namespace zor {
@@ -136,6 +140,82 @@ TEST(FlowGraph, SplitEdgeRetargetsTheBranchAndLinksBothWays) {
   EXPECT_TRUE(label_target(branch->right->left) == mid || label_target(branch->right->right) == mid);
   renumber_cfg();
   EXPECT_TRUE(check_flow_graph(fi).empty());
+}
+
+// The clean-up once loops exist: a test repeated right after an identical
+// one is decided by the arm taken, and a block that repeats another one
+// loses its predecessors to it.  Conditions read a variable (a constant
+// one would be folded first).
+struct LoopedGraph {
+  LoopedGraph(int blocks, const std::vector<std::pair<int, int>> &edges) : g(blocks, edges) {
+    v.name_text = "v";
+    v.level = 2;
+    v.type_ = g.fi().types->mk_int(IK_INT);
+  }
+  // Gives `block` a statement of its own, v = value, so that it is not a
+  // mere jump.
+  void assign_v(int block, int64_t value) {
+    insert_statement_after(g.bb(block), nullptr,
+                           make_node(ASG, mk_name(&v), mk_icon(value, v.type_), v.type_), SrcPos{});
+  }
+  void test_on_v(int block) {
+    NODE *t = last_tree(g.bb(block));
+    erase_tree(t->left);
+    t->left = mk_name(&v);
+  }
+  int ifs() {
+    int n = 0;
+    FOR_EACH_BLOCK(bb, g.fi())
+      for (STLIST *s = bb->statements; s; s = s->rest)
+        n += s->first->op == IF;
+    return n;
+  }
+  CfgGraph g;
+  SYMTAB v;
+};
+
+TEST(FlowGraph, RepeatedTestIsDecidedByTheFirstOnceLoopsExist) {
+  test::DebugCapture trace;
+  // 1: if (v) 2 else 3;  2: if (v) 4 else 5;  3, 4, 5 -> 6.
+  LoopedGraph lg(6, {{1, 2}, {1, 3}, {2, 4}, {2, 5}, {3, 6}, {4, 6}, {5, 6}});
+  lg.test_on_v(1);
+  lg.test_on_v(2);
+  for (int k : {3, 4, 5})
+    lg.assign_v(k, k);
+  build_loops(lg.g.fi());
+  ASSERT_NE(lg.g.fi().bb_list->loop, nullptr);
+  EXPECT_TRUE(simpcfg(true, 0));
+  EXPECT_EQ(lg.ifs(), 1);
+  EXPECT_NE(trace.text().find("is redundant with bb"), std::string::npos);
+  EXPECT_TRUE(check_flow_graph(lg.g.fi()).empty());
+  // Without loops the same graph keeps both tests.
+  LoopedGraph plain(6, {{1, 2}, {1, 3}, {2, 4}, {2, 5}, {3, 6}, {4, 6}, {5, 6}});
+  plain.test_on_v(1);
+  plain.test_on_v(2);
+  for (int k : {3, 4, 5})
+    plain.assign_v(k, k);
+  simpcfg(false, 0);
+  EXPECT_EQ(plain.ifs(), 2);
+}
+
+TEST(FlowGraph, CrossJumpingSendsPredecessorsToTheEarlierTwin) {
+  test::DebugCapture trace;
+  // 1: if (v) 2 else 3;  2 and 3 both hold "v = 7" and go to 4.
+  LoopedGraph lg(4, {{1, 2}, {1, 3}, {2, 4}, {3, 4}});
+  lg.test_on_v(1);
+  for (int k : {2, 3})
+    lg.assign_v(k, 7);
+  build_loops(lg.g.fi());
+  EXPECT_TRUE(simpcfg(true, 0));
+  EXPECT_NE(trace.text().find(" is redundant with BB "), std::string::npos);
+  EXPECT_TRUE(check_flow_graph(lg.g.fi()).empty());
+  // One "v = 7" is left, reached on both arms (the IF went too).
+  int assignments = 0;
+  FOR_EACH_BLOCK(bb, lg.g.fi())
+    for (STLIST *s = bb->statements; s; s = s->rest)
+      assignments += s->first->op == ASG;
+  EXPECT_EQ(assignments, 1);
+  EXPECT_EQ(lg.ifs(), 0);
 }
 
 // The verifier names what is wrong; each case breaks one invariant of a
