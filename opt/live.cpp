@@ -424,20 +424,9 @@ void release_live_variables(FUNINFO &fi) {
 bool has_effects_or_traps(const NODE *n) {
   if (has_side_effects(n))
     return true;
-  std::vector<const NODE *> stack;
-  if (n)
-    stack.push_back(n);
-  while (!stack.empty()) {
-    const NODE *x = stack.back();
-    stack.pop_back();
-    if (x->op == DIV || x->op == MOD)
-      return true;
-    if (x->left)
-      stack.push_back(x->left);
-    if (x->right)
-      stack.push_back(x->right);
-  }
-  return false;
+  bool traps = false;
+  walk_tree(n, [&](const NODE *x) { traps |= x->op == DIV || x->op == MOD; });
+  return traps;
 }
 
 bool depends_only_on_candidates(const NODE *root, const LVA_CANDIDATES &c) {

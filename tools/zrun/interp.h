@@ -304,6 +304,7 @@ private:
   void store_float(uint32_t addr, const Layout &l, double v, bool chk);
   void check(int64_t addr, uint32_t units, bool write);
   void copy_units(uint32_t dst, uint32_t src, uint32_t units, bool chk);
+  void copy_string(uint32_t dst, uint32_t src);
   uint32_t lvalue_address(CNode *c);
   int64_t read_lvalue(CNode *c, uint32_t addr);
   void write_lvalue(CNode *c, uint32_t addr, int64_t v);

@@ -285,6 +285,20 @@ int64_t Interpreter::do_printf(const std::vector<CNode *> &arg_nodes, std::vecto
   return static_cast<int64_t>(out.size());
 }
 
+// Copies the string at src, terminator included, to dst, checking every
+// unit read and written.
+void Interpreter::copy_string(uint32_t dst, uint32_t src) {
+  for (;; ++dst, ++src) {
+    check(src, 1, false);
+    check(dst, 1, true);
+    const uint16_t c = memory_[src];
+    memory_[dst] = c;
+    shadow_[dst] |= SH_INIT;
+    if (c == 0)
+      return;
+  }
+}
+
 Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args) {
   Val r;
   r.i = 0;
@@ -400,15 +414,7 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
   case B_STRCPY: {
     need(2);
     uint32_t d = static_cast<uint32_t>(addr(0)), s = static_cast<uint32_t>(addr(1));
-    for (;; ++d, ++s) {
-      check(s, 1, false);
-      check(d, 1, true);
-      uint16_t c = memory_[s];
-      memory_[d] = c;
-      shadow_[d] |= SH_INIT;
-      if (c == 0)
-        break;
-    }
+    copy_string(d, s);
     r.i = addr(0);
     return r;
   }
@@ -507,15 +513,7 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
       if (memory_[d] == 0)
         break;
     }
-    for (;; ++d, ++s) {
-      check(s, 1, false);
-      check(d, 1, true);
-      uint16_t c = memory_[s];
-      memory_[d] = c;
-      shadow_[d] |= SH_INIT;
-      if (c == 0)
-        break;
-    }
+    copy_string(d, s);
     r.i = addr(0);
     return r;
   }
