@@ -7,7 +7,7 @@ CHECK_DIR   := build/check
 FUZZ_DIR    := build/fuzz
 JOBS        ?= 2
 
-.PHONY: all demo check release bootstrap fuzz bench difftest clean
+.PHONY: all demo check release bootstrap fuzz bench difftest mutatetest clean
 
 all: release
 
@@ -35,6 +35,16 @@ difftest: bootstrap
 	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON
 	cmake --build $(CHECK_DIR) -j $(JOBS) --target zcc zopt zrun
 	scripts/difftest --seeds $(DIFFTEST_SEEDS) --levels $(DIFFTEST_LEVELS) --jobs $(JOBS) \
+	  --build $(CHECK_DIR)
+
+# zopt on mutated test programs: no crash, and the same run after optimizing
+# (scripts/mutatetest).  MUTANTS, FIRST_MUTANT choose.
+MUTANTS      ?= 2000
+FIRST_MUTANT ?= 1
+mutatetest: bootstrap
+	cmake -S . -B $(CHECK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON
+	cmake --build $(CHECK_DIR) -j $(JOBS) --target zcc zopt zrun zas zdis
+	scripts/mutatetest --count $(MUTANTS) --first $(FIRST_MUTANT) --jobs $(JOBS) \
 	  --build $(CHECK_DIR)
 
 # Builds the libFuzzer targets with clang and runs the reader fuzzer briefly.

@@ -14,6 +14,7 @@
 #include "cfg/flowgraph.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -46,7 +47,7 @@ bool trace_on() { return run.debug_flag != 0; }
 
 // Gives every LABELDEF and LABEL of the statement list its label record.
 // A file label number of 1 to 2^31 - 1 keeps its number as index; others
-// (and labels nobody defines) take the function's counter.
+// take the function's counter.
 void resolve_labels(FUNINFO &fi) {
   std::unordered_map<uint32_t, LABREC *> by_number;
   auto record = [&](uint32_t number) {
@@ -58,13 +59,27 @@ void resolve_labels(FUNINFO &fi) {
     by_number.emplace(number, lab);
     return lab;
   };
+  // A label defined twice or used without a definition leaves no sound
+  // graph to build: the front end wrote a broken body.
+  char msg[96];
   for (STMT &s : fi.statements)
-    if (s.tree && s.tree->op == LABELDEF)
-      s.tree->label = record(s.tree->label_number());
+    if (s.tree && s.tree->op == LABELDEF) {
+      const uint32_t number = s.tree->label_number();
+      if (by_number.count(number)) {
+        std::snprintf(msg, sizeof msg, "label L%u is defined twice", number);
+        terminate_abnormally(msg);
+      }
+      s.tree->label = record(number);
+    }
   for (STMT &s : fi.statements)
     walk_tree(s.tree, [&](NODE *n) {
       if (n->op == LABEL && !n->label) {
-        n->label = record(n->label_number());
+        const uint32_t number = n->label_number();
+        if (!by_number.count(number)) {
+          std::snprintf(msg, sizeof msg, "label L%u is used but never defined", number);
+          terminate_abnormally(msg);
+        }
+        n->label = record(number);
         ++n->label->refcount;
       }
     });
