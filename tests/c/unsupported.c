@@ -3,8 +3,8 @@
 // with wrong code or a crash; errors of the C source are clang's, also
 // with exit code 1, and no output file is left behind.
 // RUN: rm -rf %t && split-file %s %t && cd %t
-// RUN: %expect_exit 1 %zcc vararg.c 2>&1 | FileCheck %s --check-prefix=VARARG
-// VARARG: zcc: vararg.c:2:5: error: unsupported: definition of a function with a variable argument list
+// RUN: %expect_exit 1 %zcc literal.c 2>&1 | FileCheck %s --check-prefix=LITERAL
+// LITERAL: zcc: literal.c:2:28: error: unsupported: compound literal
 // RUN: %expect_exit 1 %zcc vla.c 2>&1 | FileCheck %s --check-prefix=VLA
 // VLA: zcc: vla.c:2:7: error: unsupported: variable-length array
 // RUN: %expect_exit 1 %zcc asm.c 2>&1 | FileCheck %s --check-prefix=ASM
@@ -24,15 +24,15 @@
 // RUN: %expect_exit 1 %zcc syntax.c 2>&1 | FileCheck %s --check-prefix=SYNTAX
 // SYNTAX: syntax.c:1:23: error: expected ';'
 // RUN: not test -e syntax.if
-// RUN: not test -e vararg.if
+// RUN: not test -e literal.if
 // RUN: %expect_exit 1 %zcc missing.c 2>&1 | FileCheck %s --check-prefix=MISSING
 // MISSING: zcc: error: cannot read 'missing.c'
 // RUN: %expect_exit 1 %zcc --frobnicate x.c 2>&1 | FileCheck %s --check-prefix=USAGE
 // USAGE: zcc: error: unknown option '--frobnicate'
 
-//--- vararg.c
-#include <stdarg.h>
-int sum(int n, ...) { return n; }
+//--- literal.c
+struct p { int x, y; };
+int f(void) { struct p q = (struct p){1, 2}; return q.x; }
 //--- vla.c
 int f(int n) {
   int a[n];

@@ -226,6 +226,8 @@ private:
   NODE *binary(const clang::BinaryOperator *bo);
   NODE *compound_assign(const clang::CompoundAssignOperator *ca);
   NODE *call(const clang::CallExpr *ce);
+  NODE *va_builtin(const clang::CallExpr *ce, const std::string &name);
+  NODE *va_arg(const clang::VAArgExpr *va);
   NODE *member(const clang::MemberExpr *me);
   NODE *subscript(const clang::ArraySubscriptExpr *ae);
   NODE *pointer_offset(NODE *ptr, NODE *index, clang::QualType pointee, bool minus,

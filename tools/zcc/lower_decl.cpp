@@ -426,8 +426,6 @@ void Lowerer::lower_global_init(const VarDecl *vd, SYMTAB *sym) {
 
 void Lowerer::lower_function(const FunctionDecl *fd) {
   SourceLocation loc = fd->getLocation();
-  if (fd->isVariadic())
-    unsupported(loc, "definition of a function with a variable argument list");
   SYMTAB *sym = global_symbol(fd);
   out_.functions.emplace_back();
   FunctionOut &f = out_.functions.back();

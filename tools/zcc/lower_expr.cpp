@@ -607,8 +607,11 @@ NODE *Lowerer::call(const CallExpr *ce) {
     std::string name = fd->getNameAsString();
     if (name == "_nassert")
       unsupported(loc, "_nassert used as a value");
-    if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0)
+    if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0) {
+      if (NODE *n = va_builtin(ce, name))
+        return n;
       unsupported(loc, "builtin function '" + name + "'");
+    }
   }
   NODE *callee = rvalue(ce->getCallee());
   TYPE *t = ty(ce->getType(), loc);
@@ -632,6 +635,49 @@ NODE *Lowerer::call(const CallExpr *ce) {
   NODE *n = mk_binary(CALL, callee, list, t);
   n->set_call(static_cast<uint32_t>(args.size()), 0);
   return n;
+}
+
+// A variable argument list is a `char *` (clang's va_list on the i386
+// target) into the variadic area that zrun gives a call of a variadic
+// function: consecutive slots of the arguments after the named ones, each
+// its size rounded up to 2 units.  va_start takes the area's address from
+// the intrinsic "__va_start"; va_arg steps over one slot and loads from
+// it; va_end does nothing; va_copy copies the pointer.
+NODE *Lowerer::va_builtin(const CallExpr *ce, const std::string &name) {
+  SourceLocation loc = ce->getExprLoc();
+  if (name == "__builtin_va_end")
+    return nop();
+  if (name != "__builtin_va_start" && name != "__builtin_va_copy")
+    return nullptr;
+  const Expr *list = ce->getArg(0)->IgnoreImpCasts();
+  if (!list->getType()->isPointerType())
+    unsupported(loc, "va_list that is not a pointer");
+  NODE *lv = lvalue(list);
+  NODE *value;
+  if (name == "__builtin_va_start") {
+    value = new_node(UICALL, lv->type);
+    value->set_callee_name("__va_start");
+  } else {
+    value = convert(rvalue(ce->getArg(1)), lv->type, loc);
+  }
+  return mk_binary(ASG, lv, value, lv->type);
+}
+
+NODE *Lowerer::va_arg(const VAArgExpr *va) {
+  SourceLocation loc = va->getExprLoc();
+  const Expr *list = va->getSubExpr()->IgnoreImpCasts();
+  if (!list->getType()->isPointerType())
+    unsupported(loc, "va_list that is not a pointer");
+  TYPE *t = ty(va->getType(), loc);
+  TYPE *int_t = types_.int_type(IK_INT);
+  const int64_t slot = static_cast<int64_t>((types_.size_units(va->getType(), loc) + 1) & ~uint64_t{1});
+  std::vector<NODE *> pre;
+  NODE *lv = stable_lvalue(lvalue(list), pre, loc);
+  auto units = [&] { return mk_binary(PMCONV, icon(slot, int_t), icon(16, int_t), int_t); };
+  // (T *)((ap += slot) - slot)
+  NODE *next = mk_binary(PLUSASG, lv, units(), lv->type);
+  NODE *at = mk_binary(MINUS, next, units(), lv->type);
+  return seq(std::move(pre), mk_unary(UMULT, convert(at, types_.pointer_to(t), loc), t));
 }
 
 // ------------------------------------------------------------ values
@@ -699,8 +745,8 @@ NODE *Lowerer::rvalue(const Expr *e) {
     unsupported(loc, "statement expression");
   if (isa<CompoundLiteralExpr>(e))
     unsupported(loc, "compound literal");
-  if (isa<VAArgExpr>(e))
-    unsupported(loc, "va_arg");
+  if (const auto *va = dyn_cast<VAArgExpr>(e))
+    return va_arg(va);
   unsupported(loc, std::string("expression '") + e->getStmtClassName() + "'");
 }
 
