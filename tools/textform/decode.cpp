@@ -118,6 +118,13 @@ private:
   Record attr(Role role, uint8_t tag);
   void initializer(std::vector<Record> &out, Role role, uint8_t tag);
   Record type_record(Role role, uint8_t tag);
+  // The payload of a record that its length frames (the tag is read): its
+  // bytes, and the file offset after it.
+  struct Payload {
+    std::vector<uint8_t> bytes;
+    uint64_t end;
+  };
+  Payload framed(Record &r, Role role, uint8_t tag);
   void eht(std::vector<Record> &out, uint8_t tag);
   Record handlers(uint8_t tag, uint32_t count);
   void stream_item(std::vector<Record> &out, uint8_t tag);
@@ -310,8 +317,7 @@ void Decoder::initializer(std::vector<Record> &out, Role role, uint8_t tag) {
 // frames.  The reader takes the payload whole; fields that would run past it
 // make an invalid record (here they read as zeros, and the record keeps its
 // bytes), bytes left after them are not read.
-Record Decoder::type_record(Role role, uint8_t tag) {
-  Record r;
+Decoder::Payload Decoder::framed(Record &r, Role role, uint8_t tag) {
   r.role = role;
   r.tag = tag;
   r.offset = in_.tell() - 1;
@@ -320,8 +326,14 @@ Record Decoder::type_record(Role role, uint8_t tag) {
   const uint64_t end = payload + length;
   if (in_.eof() || end > bytes_.size())
     throw Stop{kEndsInside, r.offset};
-  std::vector<uint8_t> body(bytes_.begin() + static_cast<long>(payload),
-                            bytes_.begin() + static_cast<long>(end));
+  return {std::vector<uint8_t>(bytes_.begin() + static_cast<long>(payload),
+                               bytes_.begin() + static_cast<long>(end)),
+          end};
+}
+
+Record Decoder::type_record(Role role, uint8_t tag) {
+  Record r;
+  auto [body, end] = framed(r, role, tag);
   MemStream mem(body);
   ByteStream sub(mem.get());
   cur_ = &sub;
@@ -422,16 +434,7 @@ void Decoder::stream_item(std::vector<Record> &out, uint8_t tag) {
     // Skipped by its length; its position and the bytes after it are shown,
     // both read within the payload.
     Record r;
-    r.role = Role::Stream;
-    r.tag = tag;
-    r.offset = in_.tell() - 1;
-    uint32_t length = in_.uleb();
-    const uint64_t payload = in_.tell();
-    const uint64_t end = payload + length;
-    if (in_.eof() || end > bytes_.size())
-      throw Stop{kEndsInside, r.offset};
-    std::vector<uint8_t> body(bytes_.begin() + static_cast<long>(payload),
-                              bytes_.begin() + static_cast<long>(end));
+    auto [body, end] = framed(r, Role::Stream, tag);
     MemStream mem(body);
     ByteStream sub(mem.get());
     cur_ = &sub;

@@ -200,6 +200,7 @@ private:
   void zero_object(NODE *lvalue, clang::QualType t, SrcPos pos);
   void lower_if(const clang::IfStmt *s);
   void lower_while(const clang::WhileStmt *s);
+  void loop_body(const clang::Stmt *body, uint32_t brk, uint32_t cont);
   void lower_do(const clang::DoStmt *s);
   void lower_for(const clang::ForStmt *s);
   void lower_switch(const clang::SwitchStmt *s);

@@ -266,24 +266,25 @@ void Lowerer::lower_while(const WhileStmt *s) {
   emit_loop_pragmas();
   emit_label(top);
   branch_if_false(cond(s->getCond()), end, pos);
-  break_labels_.push_back(end);
-  continue_labels_.push_back(top);
-  lower_stmt(s->getBody());
-  break_labels_.pop_back();
-  continue_labels_.pop_back();
+  loop_body(s->getBody(), end, top);
   emit_branch(top, pos);
   emit_label(end);
+}
+
+// A loop's body, with `break` going to brk and `continue` to cont.
+void Lowerer::loop_body(const Stmt *body, uint32_t brk, uint32_t cont) {
+  break_labels_.push_back(brk);
+  continue_labels_.push_back(cont);
+  lower_stmt(body);
+  break_labels_.pop_back();
+  continue_labels_.pop_back();
 }
 
 void Lowerer::lower_do(const DoStmt *s) {
   uint32_t top = new_label(), cont = new_label(), end = new_label();
   emit_loop_pragmas();
   emit_label(top);
-  break_labels_.push_back(end);
-  continue_labels_.push_back(cont);
-  lower_stmt(s->getBody());
-  break_labels_.pop_back();
-  continue_labels_.pop_back();
+  loop_body(s->getBody(), end, cont);
   emit_label(cont);
   // Back to the top while the condition holds: CBRANCH jumps on false.
   branch_if_false(negate(cond(s->getCond())), top, pos_of(s->getCond()->getBeginLoc()));
@@ -303,11 +304,7 @@ void Lowerer::lower_for(const ForStmt *s) {
   emit_label(top);
   if (const Expr *c = s->getCond())
     branch_if_false(cond(c), end, pos_of(c->getBeginLoc()));
-  break_labels_.push_back(end);
-  continue_labels_.push_back(cont);
-  lower_stmt(s->getBody());
-  break_labels_.pop_back();
-  continue_labels_.pop_back();
+  loop_body(s->getBody(), end, cont);
   emit_label(cont);
   if (const Expr *inc = s->getInc())
     emit(rvalue(inc), pos_of(inc->getBeginLoc()));
