@@ -229,6 +229,7 @@ private:
   NODE *call(const clang::CallExpr *ce);
   NODE *va_builtin(const clang::CallExpr *ce, const std::string &name);
   NODE *va_arg(const clang::VAArgExpr *va);
+  NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
   NODE *member(const clang::MemberExpr *me);
   NODE *subscript(const clang::ArraySubscriptExpr *ae);
   NODE *pointer_offset(NODE *ptr, NODE *index, clang::QualType pointee, bool minus,

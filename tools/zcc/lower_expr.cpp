@@ -303,6 +303,8 @@ NODE *Lowerer::string_literal(const StringLiteral *sl) {
 NODE *Lowerer::lvalue(const Expr *e) {
   e = e->IgnoreParens();
   SourceLocation loc = e->getExprLoc();
+  if (const auto *cl = dyn_cast<CompoundLiteralExpr>(e))
+    return compound_literal(cl);
   if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
     const ValueDecl *d = dr->getDecl();
     if (const auto *vd = dyn_cast<VarDecl>(d)) {
@@ -599,6 +601,31 @@ NODE *Lowerer::compound_assign(const CompoundAssignOperator *ca) {
   return seq(std::move(pre), mk_binary(ASG, lv, result, lt));
 }
 
+// A compound literal in a function is a temporary of the function,
+// initialized each time the expression is evaluated:
+// UMULT(COMMAOP(initializations, UAND(t))).  The initializations are the
+// statements a declaration of t would get, taken back from the body.
+NODE *Lowerer::compound_literal(const CompoundLiteralExpr *cl) {
+  SourceLocation loc = cl->getExprLoc();
+  if (cl->isFileScope() || !fn_)
+    unsupported(loc, "compound literal outside a function");
+  QualType qt = cl->getType();
+  TYPE *t = ty(qt, loc);
+  if (t->size == 0)
+    unsupported(loc, "object of unknown size");
+  SYMTAB *tmp = new_temp(t);
+  const size_t at = fn_->items.size();
+  init_object(mk_name(tmp, t), qt, cl->getInitializer(), cur_pos_);
+  std::vector<NODE *> inits;
+  for (size_t i = at; i < fn_->items.size(); ++i)
+    inits.push_back(fn_->items[i].tree);
+  fn_->items.resize(at);
+  if (inits.empty())
+    return mk_name(tmp, t);
+  TYPE *pt = types_.pointer_to(t);
+  return mk_unary(UMULT, seq(std::move(inits), mk_unary(UAND, mk_name(tmp, t), pt)), t);
+}
+
 // ------------------------------------------------------------ calls
 
 NODE *Lowerer::call(const CallExpr *ce) {
@@ -744,7 +771,7 @@ NODE *Lowerer::rvalue(const Expr *e) {
   if (isa<StmtExpr>(e))
     unsupported(loc, "statement expression");
   if (isa<CompoundLiteralExpr>(e))
-    unsupported(loc, "compound literal");
+    return lvalue(e);
   if (const auto *va = dyn_cast<VAArgExpr>(e))
     return va_arg(va);
   unsupported(loc, std::string("expression '") + e->getStmtClassName() + "'");
