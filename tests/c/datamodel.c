@@ -1,7 +1,7 @@
 // The ZOR data model, not clang's: sizeof counts 16-bit units, char is 16
 // bits and unsigned char wraps at 65536; every size, offset and bound that
 // depends on it is computed by zcc (sizeof, offsetof, array bounds, enum
-// values, case labels, static initializers).
+// values, case labels, static initializers, static assertions).
 // RUN: %zcc %s -o %t.if
 // RUN: %zrun %t.if | FileCheck %s
 // RUN: %zopt -o2 %t.if %t.o2 && %zrun %t.o2 | FileCheck %s
@@ -18,6 +18,9 @@ struct s {
 };
 
 enum { SZ = sizeof(struct s), OFF = offsetof(struct s, sh) };
+// Both would fail with clang's own sizes; zcc checks them with the ZOR's.
+_Static_assert(sizeof(int) == 2 && sizeof(char) == 1, "int is two units");
+_Static_assert(offsetof(struct s, sh) == 6, "ll aligned to 32 bits");
 
 // The bound is 2 * sizeof(int) = 4 elements of 32 bits.
 // IC: symbol @table [4]int

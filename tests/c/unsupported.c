@@ -21,6 +21,9 @@
 // PACKED: error: unsupported: packed structure
 // RUN: %expect_exit 1 %zcc big.c 2>&1 | FileCheck %s --check-prefix=BIG
 // BIG: zcc: big.c:1:5: error: unsupported: static data of 80000 units does not fit (at most 61440 units, the rest is the stack's)
+// RUN: %expect_exit 1 %zcc assert.c 2>&1 | FileCheck %s --check-prefix=ASSERT
+// ASSERT: zcc: assert.c:2:1: error: static assertion failed: a byte machine's padding
+// RUN: not test -e assert.if
 // RUN: %expect_exit 1 %zcc syntax.c 2>&1 | FileCheck %s --check-prefix=SYNTAX
 // SYNTAX: syntax.c:1:23: error: expected ';'
 // RUN: not test -e syntax.if
@@ -62,5 +65,8 @@ int main(void) { return v.i; }
 int a[20000];
 int b[20000];
 int main(void) { return a[1] + b[2]; }
+//--- assert.c
+struct s { char c; int i; };
+_Static_assert(sizeof(struct s) == 8, "a byte machine's padding");
 //--- syntax.c
 int main(void) { int x return 0; }

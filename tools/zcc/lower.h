@@ -44,8 +44,12 @@ namespace zor::zcc {
 struct Unsupported {
   clang::SourceLocation loc;
   std::string what;
+  bool source_error = false;   // an error of the program, not a limit of zcc
 };
 [[noreturn]] void unsupported(clang::SourceLocation loc, const std::string &what);
+// An error in the program that only the ZOR's layout reveals (clang checks
+// with its own type sizes): reported like clang's errors, exit code 1.
+[[noreturn]] void source_error(clang::SourceLocation loc, const std::string &what);
 
 // Static data (globals, statics, string literals) must leave room for the
 // stack in the 65536 units a 16-bit pointer reaches.

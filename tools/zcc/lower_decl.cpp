@@ -21,6 +21,9 @@ namespace zor::zcc {
 using namespace clang;
 
 void unsupported(SourceLocation loc, const std::string &what) { throw Unsupported{loc, what}; }
+void source_error(SourceLocation loc, const std::string &what) {
+  throw Unsupported{loc, what, true};
+}
 
 Lowerer::Lowerer(ASTContext &ctx, Module &out, std::vector<LoopPragma> pragmas)
     : ctx_(ctx), sm_(ctx.getSourceManager()), out_(out), types_(ctx, *out.types),
@@ -93,6 +96,8 @@ SYMTAB *Lowerer::global_symbol(const NamedDecl *d) {
 namespace {
 
 // Every array bound written in the unit, for TypeMapper::note_bound.
+// Array bounds as written, and the static assertions (both depend on type
+// sizes that only zcc knows).
 class BoundCollector : public RecursiveASTVisitor<BoundCollector> {
 public:
   explicit BoundCollector(TypeMapper &types) : types_(types) {}
@@ -101,6 +106,11 @@ public:
       types_.note_bound(tl.getTypePtr(), size);
     return true;
   }
+  bool VisitStaticAssertDecl(StaticAssertDecl *d) {
+    assertions.push_back(d);
+    return true;
+  }
+  std::vector<const StaticAssertDecl *> assertions;
 
 private:
   TypeMapper &types_;
@@ -109,7 +119,16 @@ private:
 } // namespace
 
 void Lowerer::lower_unit() {
-  BoundCollector(types_).TraverseDecl(ctx_.getTranslationUnitDecl());
+  BoundCollector collector(types_);
+  collector.TraverseDecl(ctx_.getTranslationUnitDecl());
+  for (const StaticAssertDecl *d : collector.assertions) {
+    if (eval_int(d->getAssertExpr()) != 0)
+      continue;
+    std::string what = "static assertion failed";
+    if (const StringLiteral *m = d->getMessage(); m && m->getCharByteWidth() == 1)
+      what += ": " + m->getString().str();
+    source_error(d->getLocation(), what);
+  }
   for (const Decl *d : ctx_.getTranslationUnitDecl()->decls()) {
     if (const auto *fd = dyn_cast<FunctionDecl>(d)) {
       if (!fd->doesThisDeclarationHaveABody())

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <clang/AST/ASTConsumer.h>
+#include <clang/Basic/DiagnosticSema.h>
 #include <clang/Frontend/CompilerInstance.h>
 #include <clang/Frontend/FrontendAction.h>
 #include <clang/Lex/Pragma.h>
@@ -138,12 +139,13 @@ private:
     const clang::SourceManager &sm = ctx.getSourceManager();
     clang::PresumedLoc p =
         u.loc.isValid() ? sm.getPresumedLoc(sm.getExpansionLoc(u.loc)) : clang::PresumedLoc();
+    const char *kind = u.source_error ? "" : "unsupported: ";
     if (p.isValid())
-      std::fprintf(stderr, "zcc: %s:%u:%u: error: unsupported: %s\n",
-                   relative_name(p.getFilename()).c_str(), p.getLine(), p.getColumn(),
+      std::fprintf(stderr, "zcc: %s:%u:%u: error: %s%s\n",
+                   relative_name(p.getFilename()).c_str(), p.getLine(), p.getColumn(), kind,
                    u.what.c_str());
     else
-      std::fprintf(stderr, "zcc: %s: error: unsupported: %s\n", c_.input.c_str(), u.what.c_str());
+      std::fprintf(stderr, "zcc: %s: error: %s%s\n", c_.input.c_str(), kind, u.what.c_str());
   }
 
   Compilation &c_;
@@ -158,6 +160,12 @@ protected:
     clang::Preprocessor &pp = ci.getPreprocessor();
     pp.AddPragmaHandler(new LoopPragmaHandler("UNROLL", kPragmaUnroll, c_));
     pp.AddPragmaHandler(new LoopPragmaHandler("MUST_ITERATE", kPragmaMustIterate, c_));
+    // Clang folds a static assertion with its own type sizes, which are not
+    // the ZOR's: zcc checks the assertions itself once the unit is parsed.
+    clang::DiagnosticsEngine &diags = ci.getDiagnostics();
+    diags.setSeverity(clang::diag::err_static_assert_failed, clang::diag::Severity::Ignored, {});
+    diags.setSeverity(clang::diag::err_static_assert_requirement_failed,
+                      clang::diag::Severity::Ignored, {});
     return true;
   }
   std::unique_ptr<clang::ASTConsumer> CreateASTConsumer(clang::CompilerInstance &,
