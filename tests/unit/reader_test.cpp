@@ -446,19 +446,6 @@ TEST_F(ReaderStream, IgnoredRecordsConsumeExactlyTheirFields) {
   EXPECT_EQ(error_output(), "");
 }
 
-TEST_F(ReaderStream, UnknownTagIsReportedAndReadingGoesOnAfterItsLength) {
-  IcodeImage img = image();
-  img.raw({200, 3});
-  uint32_t at = img.here();
-  img.raw({TAG_LABEL, 1, 7});   // the unknown record's payload
-  img.begin(TAG_LABEL).uleb(8).end();
-  img.end_stream();
-  EXPECT_EQ(read(img), "label 7\nlabel 8\n");
-  char want[64];
-  std::snprintf(want, sizeof want, "\n///ERROR @0x%lx\n\n", static_cast<unsigned long>(at));
-  EXPECT_EQ(error_output(), want);
-}
-
 TEST_F(ReaderStream, TruncatedStreamsEndQuietly) {
   IcodeImage img = image();
   img.begin(TAG_LABEL).uleb(1).end();
@@ -553,35 +540,6 @@ TEST_F(ReaderNodes, ConstantsFollowTheSignednessOfTheirType) {
   EXPECT_EQ(read(img),
             "statement @- (PLUS:uint (ICON:uint icon=4294967295) (ICON:int icon=4294967294))\n"
             "statement @- (LCON:short lcon=\"-5\")\n");
-}
-
-TEST_F(ReaderNodes, RelationalOperatorsOnFloatsBecomeFloatComparisons) {
-  IcodeImage img = image();
-  auto compare = [&](uint32_t op, uint32_t left, uint32_t right) {
-    img.begin(TAG_STATEMENT).no_pos().end();
-    img.node(op, T_INT).end().leaf(NOP, left).leaf(NOP, right);
-  };
-  compare(NEQ, T_INT, T_FLOAT);
-  compare(ULE, T_DOUBLE, T_INT);
-  compare(EQ, T_INT, T_INT);
-  compare(UGT, T_FLOAT, T_FLOAT);
-  compare(PLUS, T_FLOAT, T_FLOAT);   // not relational
-  img.end_stream();
-  EXPECT_EQ(read(img),
-            "statement @- (FNEQN:int opcode=FNEQN (NOP:int) (NOP:float))\n"
-            "statement @- (FLE:int opcode=FLE (NOP:double) (NOP:int))\n"
-            "statement @- (EQ:int (NOP:int) (NOP:int))\n"
-            "statement @- (FGT:int opcode=FGT (NOP:float) (NOP:float))\n"
-            "statement @- (PLUS:int (NOP:float) (NOP:float))\n");
-}
-
-TEST_F(ReaderNodes, SkipReadsItsNumberButNoOperand) {
-  IcodeImage img = image();
-  img.begin(TAG_STATEMENT).no_pos().end();
-  img.node(SKIP, 0).uleb(5).end();
-  img.begin(TAG_LABEL).uleb(3).end();
-  img.end_stream();
-  EXPECT_EQ(read(img), "statement @- (SKIP:- skip=5)\nlabel 3\n");
 }
 
 TEST_F(ReaderNodes, FreeStandingTreeIsDiscarded) {
