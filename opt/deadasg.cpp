@@ -300,8 +300,9 @@ bool is_parameter(const FUNINFO &fi, const SYMTAB *s) {
 // Every symbol some tree of the function still names.
 std::unordered_set<const SYMTAB *> named_symbols(FUNINFO &fi) {
   std::unordered_set<const SYMTAB *> out;
-  auto collect = [&](const NODE *root) {
-    std::vector<const NODE *> stack{root};
+  std::vector<const NODE *> stack;
+  for_each_function_tree(fi, [&](NODE *root) {
+    stack.push_back(root);
     while (!stack.empty()) {
       const NODE *n = stack.back();
       stack.pop_back();
@@ -316,17 +317,7 @@ std::unordered_set<const SYMTAB *> named_symbols(FUNINFO &fi) {
       if (n->left)
         stack.push_back(n->left);
     }
-  };
-  for_each_statement(fi, [&](NODE *&tree, const SrcPos &) {
-    if (tree)
-      collect(tree);
   });
-  for (NODE *t : fi.global_assertions)
-    if (t)
-      collect(t);
-  for (EhtEntry &e : fi.eht)
-    if (e.cleanup)
-      collect(static_cast<NODE *>(e.cleanup));
   return out;
 }
 

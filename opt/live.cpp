@@ -87,6 +87,19 @@ void for_each_candidate_name(const NODE *root, const LVA_CANDIDATES &c,
   });
 }
 
+void for_each_function_tree(FUNINFO &fi, const std::function<void(NODE *)> &fn) {
+  for_each_statement(fi, [&](NODE *&tree, const SrcPos &) {
+    if (tree)
+      fn(tree);
+  });
+  for (NODE *t : fi.global_assertions)
+    if (t)
+      fn(t);
+  for (EhtEntry &e : fi.eht)
+    if (e.cleanup)
+      fn(static_cast<NODE *>(e.cleanup));
+}
+
 namespace {
 
 constexpr const char kHeader[] = "\n\n\t\t\t---------- ENTERING 'find_live_variables' --------\n";
@@ -130,22 +143,6 @@ bool reads_operands(uint32_t op) {
 }
 
 bool assigns_first_operand(uint32_t op) { return op == ASG || op == PLUSPLUS || op == MINMIN || is_compound_asg(op); }
-
-// Every tree the function owns: block statements (unreachable blocks
-// included), or the statement list before the graph exists, the global
-// assertions and the exception table's clean-up trees.
-template <class Fn> void for_each_function_tree(FUNINFO &fi, Fn &&fn) {
-  for_each_statement(fi, [&](NODE *&tree, const SrcPos &) {
-    if (tree)
-      fn(tree);
-  });
-  for (NODE *t : fi.global_assertions)
-    if (t)
-      fn(t);
-  for (EhtEntry &e : fi.eht)
-    if (e.cleanup)
-      fn(static_cast<NODE *>(e.cleanup));
-}
 
 // The symbols some NAME designates other than by a plain read or as the
 // whole target of an assignment of its own size.

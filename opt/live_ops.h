@@ -9,6 +9,7 @@
 namespace zor {
 
 class NODE;
+class FUNINFO;
 struct LVA_CANDIDATES;
 
 // How a walk treats a node.
@@ -34,6 +35,11 @@ constexpr int kLvaMaxDepth = 400;
 
 // "Error in 'local_lva_defs()'" for an operator the walks do not know.
 [[noreturn]] void lva_bad_opcode(const NODE *n);
+
+// Calls fn on every tree the function owns: block statements (unreachable
+// blocks included), or the statement list before the graph exists, the
+// global assertions and the exception table's clean-up trees.
+void for_each_function_tree(FUNINFO &fi, const std::function<void(NODE *)> &fn);
 
 // Calls fn(number) for every NAME of a candidate in the tree.
 void for_each_candidate_name(const NODE *root, const LVA_CANDIDATES &c,
