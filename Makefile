@@ -59,6 +59,8 @@ fuzz: bootstrap
 # Builds the optimized tree and runs the benchmarks, which print figures.
 bench: release
 	$(RELEASE_DIR)/bench/bitvector_bench --benchmark_min_time=0.2
+	bench/zrun_bench $(RELEASE_DIR)
+	bench/zopt_bench $(RELEASE_DIR)
 
 clean:
 	rm -rf build
