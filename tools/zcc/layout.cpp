@@ -209,8 +209,9 @@ const TypeMapper::Layout &TypeMapper::layout(const RecordDecl *rd, SourceLocatio
   for (const FieldDecl *f : def->fields()) {
     SourceLocation floc = f->getLocation();
     QualType ft = f->getType();
-    if (ft->isIncompleteArrayType())
-      unsupported(floc, "flexible array member");
+    // A flexible array member is an array of no elements at the end: it
+    // takes no room, and accesses through it go past the structure into
+    // the object the program allocated for it.
     TYPE *mt = map(ft, floc);
     uint64_t msize = mt->size;
     uint64_t malign = mt->align ? mt->align : 16;
