@@ -29,8 +29,6 @@ inline uint64_t width_mask(unsigned w) {
   return w >= 64 ? ~uint64_t{0} : (uint64_t{1} << w) - 1;
 }
 
-inline bool poisoned(int64_t v) { return (static_cast<uint64_t>(v) >> 16) != 0; }
-
 // A float converted to an integer of layout l: truncated towards zero,
 // saturated at the ends of the range; NaN gives 0.
 int64_t float_to_int(double d, const Layout &l) {
@@ -670,6 +668,8 @@ int64_t Interpreter::ival(CNode *c) {
     return call(c).i;
   case X_IDENT:
     return ival(c->a);
+  case X_VA_START:
+    return va_;
   case X_ENDLOOP:
     if (loop_counters_.empty())
       fail("ENDLOOP without LOOP");
@@ -835,28 +835,39 @@ Val convert_value(Val v, const Layout &from, const Layout &to) {
   return r;
 }
 
+// A runtime function's result as the call's type holds it.
+Val convert_builtin_result(Val r, const Layout &to) {
+  if (to.cls == VC_FLOAT)
+    r.d = round_to(r.d, to.single);   // the math functions
+  else if (to.cls == VC_INT)
+    r.i = wrap(r.i, to);
+  return r;
+}
+
 } // namespace
+
+void Interpreter::resolve_callee(int64_t p, int &function, int &builtin) {
+  if (poisoned(p))
+    fail("use of an uninitialized pointer");
+  uint32_t at = static_cast<uint32_t>(p);
+  if (auto f = function_at_.find(at); f != function_at_.end())
+    function = f->second;
+  else if (auto b = builtin_at_.find(at); b != builtin_at_.end())
+    builtin = b->second;
+  else if (auto e = external_at_.find(at); e != external_at_.end())
+    fail("call of unknown external function '" + e->second + "'");
+  else if (at < kNullPage)
+    fail("call through a null pointer");
+  else
+    fail("call through a pointer that does not point to a function");
+}
 
 Val Interpreter::call(CNode *c) {
   CallSite *cs = c->call;
   int function = cs->function;
   int builtin_index = cs->builtin;
-  if (cs->target) {
-    int64_t p = ival(cs->target);
-    if (poisoned(p))
-      fail("use of an uninitialized pointer");
-    uint32_t at = static_cast<uint32_t>(p);
-    if (auto f = function_at_.find(at); f != function_at_.end())
-      function = f->second;
-    else if (auto b = builtin_at_.find(at); b != builtin_at_.end())
-      builtin_index = b->second;
-    else if (auto e = external_at_.find(at); e != external_at_.end())
-      fail("call of unknown external function '" + e->second + "'");
-    else if (at < kNullPage)
-      fail("call through a null pointer");
-    else
-      fail("call through a pointer that does not point to a function");
-  }
+  if (cs->target)
+    resolve_callee(ival(cs->target), function, builtin_index);
   std::vector<Val> args;
   args.reserve(cs->args.size());
   for (CNode *a : cs->args)
@@ -880,15 +891,58 @@ Val Interpreter::call(CNode *c) {
     }
     return convert_value(r, f.result, c->l);
   }
-  if (builtin_index >= 0) {
-    Val r = builtin(builtin_index, cs->args, args);
-    if (c->l.cls == VC_FLOAT)
-      r.d = round_to(r.d, c->l.single);   // the math functions
-    else if (c->l.cls == VC_INT)
-      r.i = wrap(r.i, c->l);
-    return r;
-  }
+  if (builtin_index >= 0)
+    return convert_builtin_result(builtin(builtin_index, cs->args, args), c->l);
   fail("call of unknown external function '" + cs->name + "'");
+}
+
+Val Interpreter::call_address(int64_t p, const std::vector<Val> &args,
+                              const std::vector<Layout> &layouts, const Layout &result) {
+  int function = -1, builtin_index = -1;
+  resolve_callee(p, function, builtin_index);
+  // The layouts travel on nodes, as the operands of a call do.
+  std::vector<CNode> holders(layouts.size());
+  std::vector<CNode *> arg_nodes;
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    holders[i].l = layouts[i];
+    arg_nodes.push_back(&holders[i]);
+  }
+  std::vector<Val> values = args;
+  if (function >= 0) {
+    Function &f = functions_[function];
+    Val r = execute(f, arg_nodes, values);
+    if (!f.has_result || f.result.cls == VC_AGG)
+      fail("callback of " + f.name + " does not return a value");
+    return convert_value(r, f.result, result);
+  }
+  return convert_builtin_result(builtin(builtin_index, arg_nodes, values), result);
+}
+
+uint32_t Interpreter::push_variadic_area(const std::vector<CNode *> &arg_nodes,
+                                         const std::vector<Val> &args, size_t first) {
+  // Each argument takes its size rounded up to 2 units; the area starts at
+  // an even address and a unit of no object stays above it.
+  auto slot = [](const Layout &l) { return (std::max<uint32_t>(1, l.units) + 1) & ~1u; };
+  uint32_t units = 0;
+  for (size_t i = first; i < args.size(); ++i)
+    units += slot(arg_nodes[i]->l);
+  if (units + 4 > sp_ - heap_top_)
+    fail("stack overflow");   // reported at the call
+  uint32_t area = (sp_ - 1 - units) & ~1u;
+  std::memset(&memory_[area], 0, units * sizeof(uint16_t));
+  std::memset(&shadow_[area], SH_OBJECT | SH_INIT, units);
+  uint32_t at = area;
+  for (size_t i = first; i < args.size(); ++i) {
+    const Layout &l = arg_nodes[i]->l;
+    if (l.cls == VC_AGG)
+      copy_units(at, static_cast<uint32_t>(args[i].i), l.units, true);
+    else if (l.cls == VC_FLOAT)
+      store_float(at, l, args[i].d, false);
+    else
+      store_int(at, l, args[i].i, false);
+    at += slot(l);
+  }
+  return area;
 }
 
 Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
@@ -905,6 +959,17 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   size_t saved_loops = loop_counters_.size();
 
   uint32_t saved_sp = sp_;
+  uint32_t saved_va = va_;
+  uint32_t va_units = 0;
+  if (f.varargs) {
+    va_ = push_variadic_area(arg_nodes, args, f.params.size());
+    va_units = sp_ - 1 - va_;
+    sp_ = va_;
+  } else {
+    va_ = empty_area_;
+  }
+  if (f.frame_units + 1 > sp_ - heap_top_)
+    fail("stack overflow");
   uint32_t base = sp_ - f.frame_units - 1;
   sp_ = base;
   if (f.frame_units) {
@@ -1044,7 +1109,10 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   --depth_;
   if (f.frame_units)
     std::memset(&shadow_[base], 0, f.frame_units);
+  if (va_units)
+    std::memset(&shadow_[va_], 0, va_units);
   sp_ = saved_sp;
+  va_ = saved_va;
   reg_top_ -= f.regs;
   loop_counters_.resize(saved_loops);
   fp_ = saved_fp;

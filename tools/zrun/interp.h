@@ -10,7 +10,8 @@
 // Memory is 65536 units of 16 bits (a pointer holds a unit address): the
 // null page, the globals and string constants, one unit per function (its
 // address), the heap of malloc growing up, and the stack of frames growing
-// down from the top.  A shadow byte per unit says whether the unit belongs
+// down from the top (a call of a variadic function puts its variadic area,
+// the arguments after the named ones, just above its frame).  A shadow byte per unit says whether the unit belongs
 // to an object, whether it was written and whether it is read-only, so that
 // accesses outside any object and uses of uninitialized pointers are
 // reported, not executed.  Objects are separated by a unit of no object.
@@ -214,7 +215,20 @@ struct Function {
   uint32_t frame_units = 0;
   Layout result;
   bool has_result = false;
+  bool varargs = false;      // the arguments after the parameters go to a
+                             // variadic area
   uint32_t address = 0;
+};
+
+// Where the arguments of a printf format come from: the operands of the
+// call from `next` on, or the slots of a variadic area from `area` on (the
+// v-forms).
+struct FormatArgs {
+  const std::vector<CNode *> *nodes = nullptr;
+  const std::vector<Val> *vals = nullptr;
+  size_t next = 0;
+  bool from_area = false;
+  int64_t area = 0;   // a pointer value: checked at each read
 };
 
 class Interpreter {
@@ -250,6 +264,9 @@ private:
   uint32_t reg_top_ = 0;
   Val *rf_ = nullptr;
   uint32_t fp_ = 0;            // memory frame of the current call
+  uint32_t va_ = 0;            // variadic area of the current call
+  uint32_t empty_area_ = 0;    // ... of calls of functions without one
+  uint32_t rand_next_ = 1;     // the state of rand
 
   std::deque<CNode> nodes_;
   std::deque<CallSite> callsites_;
@@ -297,6 +314,18 @@ private:
   Val invoke(int function, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args,
              const Layout &result);
   Val execute(Function &f, std::vector<CNode *> const &arg_nodes, std::vector<Val> &args);
+  // The callee a pointer value designates: sets `function` or `builtin`,
+  // reports anything else.
+  void resolve_callee(int64_t p, int &function, int &builtin);
+  // Calls the function or runtime function at address `p` with argument
+  // values held as `layouts` say, for the runtime's callbacks (qsort,
+  // bsearch); the result is converted to `result`.
+  Val call_address(int64_t p, const std::vector<Val> &args, const std::vector<Layout> &layouts,
+                   const Layout &result);
+  // Lays out the arguments from `first` on in a fresh variadic area below
+  // sp_ and returns its address (an empty area when there are none).
+  uint32_t push_variadic_area(const std::vector<CNode *> &arg_nodes, const std::vector<Val> &args,
+                              size_t first);
 
   int64_t load_int(uint32_t addr, const Layout &l, bool chk);
   void store_int(uint32_t addr, const Layout &l, int64_t v, bool chk);
@@ -304,7 +333,7 @@ private:
   void store_float(uint32_t addr, const Layout &l, double v, bool chk);
   void check(int64_t addr, uint32_t units, bool write);
   void copy_units(uint32_t dst, uint32_t src, uint32_t units, bool chk);
-  void copy_string(uint32_t dst, uint32_t src);
+  void copy_string(uint32_t dst, uint32_t src, uint32_t limit = UINT32_MAX);
   uint32_t lvalue_address(CNode *c);
   int64_t read_lvalue(CNode *c, uint32_t addr);
   void write_lvalue(CNode *c, uint32_t addr, int64_t v);
@@ -319,7 +348,22 @@ private:
   // ---- runtime (runtime.cpp)
   Val builtin(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   std::string read_string(uint32_t addr, size_t limit = SIZE_MAX);
-  int64_t do_printf(const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  uint32_t find_unit(uint32_t s, uint16_t c, uint32_t n, bool last);
+  int64_t compare_units(uint32_t a, uint32_t b, uint32_t n, bool units);
+  // The text a printf format gives with its arguments; `fn` names the
+  // caller in messages.
+  std::string format(const char *fn, uint32_t fmt, FormatArgs &args);
+  int64_t format_int(const char *fn, FormatArgs &args, unsigned width, bool sgn);
+  double format_float(const char *fn, FormatArgs &args, bool long_double);
+  int64_t format_pointer(const char *fn, FormatArgs &args);
+  // Writes text to the stream a FILE pointer value designates.
+  void write_stream(const char *fn, int64_t stream, const std::string &text);
+  // Stores text, cut to limit - 1 characters, and a terminator at dst, one
+  // character per unit (nothing when limit is 0).
+  void store_text(uint32_t dst, const std::string &text, uint64_t limit);
+  int64_t printf_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  int64_t parse_integer(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  Val sort_or_search(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   uint32_t heap_alloc(uint64_t units, bool zero);
   void heap_free(uint32_t addr);
 

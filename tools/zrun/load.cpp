@@ -741,6 +741,11 @@ struct Compiler {
       }
       if (cs->function < 0 && (n->op == ICALL || n->op == UICALL) && cs->name == "DONOTCSE")
         cs->intrinsic_identity = true;
+      if (cs->function < 0 && n->op == UICALL && cs->name == "__va_start") {
+        if (L.cls != VC_INT || !L.ptr)
+          return err(n, "intrinsic __va_start of a type that is not a pointer");
+        return make(X_VA_START, n, L);
+      }
     }
     if (cs->function < 0 && !cs->target && !cs->intrinsic_identity)
       cs->builtin = builtin_id(cs->name);
@@ -1205,6 +1210,7 @@ struct Compiler {
     TYPE *rt = ft && ft->is_func() ? ft->getr()->base : nullptr;
     f.result = layout_of(rt);
     f.has_result = rt && f.result.cls != VC_VOID;
+    f.varargs = ft && ft->is_func() && ft->getr()->varargs;
 
     std::unordered_map<uint32_t, uint32_t> labels;
     struct Fixup {

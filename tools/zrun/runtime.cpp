@@ -1,15 +1,17 @@
-// tools/zrun/runtime.cpp - the runtime functions of zrun (printf, the heap,
-// the mem* and str* functions), the run itself and its statistics.
+// tools/zrun/runtime.cpp - the runtime functions of zrun (the heap, the mem*
+// and str* functions, ctype, the math functions, rand), the run itself and
+// its statistics.  The printf family is in format.cpp, strtol and qsort in
+// stdlib.cpp.
 //
 // Characters are one byte in each 16-bit unit, as string constants hold
 // them; memcpy, memset and friends count units, as sizeof does.
 #include <algorithm>
-#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "tools/zrun/builtins.h"
 #include "tools/zrun/interp.h"
 #include "tools/zrun/xops.h"
 
@@ -17,21 +19,75 @@ namespace zor::run {
 
 namespace {
 
-enum Builtin {
-  B_PRINTF, B_PUTCHAR, B_PUTS, B_ABORT, B_EXIT, B_MALLOC, B_CALLOC, B_FREE, B_MEMCPY,
-  B_MEMMOVE, B_MEMSET, B_MEMCMP, B_STRLEN, B_STRCMP, B_STRCPY,
-  // math.h of zcc (double is single precision on the ZOR)
-  B_FABS, B_SQRT, B_FLOOR, B_CEIL, B_FMOD, B_FABSF, B_SQRTF,
-  // the rest of zcc's stdlib.h and string.h
-  B_REALLOC, B_ABS, B_LABS, B_ATOI, B_STRNCMP, B_STRNCPY, B_STRCAT, B_STRCHR, B_COUNT
+const char *const kBuiltinNames[B_COUNT] = {
+  "printf", "fprintf", "sprintf", "snprintf", "vprintf", "vfprintf", "vsprintf", "vsnprintf",
+  "putchar", "puts", "fputs", "fputc", "putc", "fflush", "getchar",
+  "abort", "exit", "malloc", "calloc", "realloc", "free", "abs", "labs", "llabs", "atoi",
+  "atol", "strtol", "strtoul", "rand", "srand", "qsort", "bsearch",
+  "memcpy", "memmove", "memset", "memcmp", "memchr", "strlen", "strcmp", "strncmp", "strcpy",
+  "strncpy", "strcat", "strncat", "strchr", "strrchr", "strstr", "strdup",
+  "isdigit", "isalpha", "isalnum", "isspace", "isupper", "islower", "isxdigit", "isprint",
+  "ispunct", "iscntrl", "toupper", "tolower",
 };
 
-const char *const kBuiltinNames[B_COUNT] = {
-  "printf", "putchar", "puts", "abort", "exit", "malloc", "calloc", "free", "memcpy",
-  "memmove", "memset", "memcmp", "strlen", "strcmp", "strcpy",
-  "fabs", "sqrt", "floor", "ceil", "fmod", "fabsf", "sqrtf",
-  "realloc", "abs", "labs", "atoi", "strncmp", "strncpy", "strcat", "strchr",
+double m_fabs(double x) { return std::fabs(x); }
+double m_sqrt(double x) { return std::sqrt(x); }
+double m_floor(double x) { return std::floor(x); }
+double m_ceil(double x) { return std::ceil(x); }
+double m_sin(double x) { return std::sin(x); }
+double m_cos(double x) { return std::cos(x); }
+double m_tan(double x) { return std::tan(x); }
+double m_asin(double x) { return std::asin(x); }
+double m_acos(double x) { return std::acos(x); }
+double m_atan(double x) { return std::atan(x); }
+double m_exp(double x) { return std::exp(x); }
+double m_log(double x) { return std::log(x); }
+double m_log10(double x) { return std::log10(x); }
+double m_sinh(double x) { return std::sinh(x); }
+double m_cosh(double x) { return std::cosh(x); }
+double m_tanh(double x) { return std::tanh(x); }
+double m_round(double x) { return std::round(x); }
+double m_trunc(double x) { return std::trunc(x); }
+double m_fmod(double x, double y) { return std::fmod(x, y); }
+double m_atan2(double y, double x) { return std::atan2(y, x); }
+double m_pow(double x, double y) { return std::pow(x, y); }
+double m_fmin(double x, double y) { return std::fmin(x, y); }
+double m_fmax(double x, double y) { return std::fmax(x, y); }
+double m_hypot(double x, double y) { return std::hypot(x, y); }
+
+const MathFunction kMath[] = {
+  {"fabs", m_fabs, nullptr},   {"sqrt", m_sqrt, nullptr},   {"floor", m_floor, nullptr},
+  {"ceil", m_ceil, nullptr},   {"sin", m_sin, nullptr},     {"cos", m_cos, nullptr},
+  {"tan", m_tan, nullptr},     {"asin", m_asin, nullptr},   {"acos", m_acos, nullptr},
+  {"atan", m_atan, nullptr},   {"exp", m_exp, nullptr},     {"log", m_log, nullptr},
+  {"log10", m_log10, nullptr}, {"sinh", m_sinh, nullptr},   {"cosh", m_cosh, nullptr},
+  {"tanh", m_tanh, nullptr},   {"round", m_round, nullptr}, {"trunc", m_trunc, nullptr},
+  {"fmod", nullptr, m_fmod},   {"atan2", nullptr, m_atan2}, {"pow", nullptr, m_pow},
+  {"fmin", nullptr, m_fmin},   {"fmax", nullptr, m_fmax},   {"hypot", nullptr, m_hypot},
 };
+constexpr int kMathCount = static_cast<int>(sizeof kMath / sizeof kMath[0]);
+
+// The character classes of ctype.h, for the characters 0-127; anything
+// else (EOF, the units above 127) is in no class.
+bool in_class(int id, int64_t c) {
+  if (c < 0 || c > 127)
+    return false;
+  bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z';
+  bool digit = c >= '0' && c <= '9';
+  bool print = c >= 32 && c < 127;
+  switch (id) {
+  case B_ISDIGIT: return digit;
+  case B_ISALPHA: return upper || lower;
+  case B_ISALNUM: return upper || lower || digit;
+  case B_ISSPACE: return c == ' ' || (c >= '\t' && c <= '\r');
+  case B_ISUPPER: return upper;
+  case B_ISLOWER: return lower;
+  case B_ISXDIGIT: return digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  case B_ISPRINT: return print;
+  case B_ISPUNCT: return print && c != ' ' && !upper && !lower && !digit;
+  default: return !print;   // B_ISCNTRL
+  }
+}
 
 } // namespace
 
@@ -39,7 +95,25 @@ int builtin_id(const std::string &name) {
   for (int i = 0; i < B_COUNT; ++i)
     if (name == kBuiltinNames[i])
       return i;
+  for (int i = 0; i < kMathCount; ++i) {
+    if (name == kMath[i].name)
+      return B_COUNT + 2 * i;
+    if (name.size() > 1 && name.back() == 'f' && name.compare(0, name.size() - 1, kMath[i].name) == 0)
+      return B_COUNT + 2 * i + 1;
+  }
   return -1;
+}
+
+const MathFunction *math_function(int id) {
+  return id >= B_COUNT && id < B_COUNT + 2 * kMathCount ? &kMath[(id - B_COUNT) / 2] : nullptr;
+}
+
+std::string builtin_name(int id) {
+  if (id >= 0 && id < B_COUNT)
+    return kBuiltinNames[id];
+  if (const MathFunction *m = math_function(id))
+    return std::string(m->name) + ((id - B_COUNT) % 2 ? "f" : "");
+  return "runtime function " + std::to_string(id);
 }
 
 Interpreter::Interpreter(PROGRAM &program, RunOptions options)
@@ -129,7 +203,6 @@ void Interpreter::heap_free(uint32_t addr) {
   }
   heap_free_[addr] = size;
 }
-
 // ------------------------------------------------------------------ strings
 
 std::string Interpreter::read_string(uint32_t addr, size_t limit) {
@@ -144,154 +217,16 @@ std::string Interpreter::read_string(uint32_t addr, size_t limit) {
   return s;
 }
 
-namespace {
-
-int64_t as_int(const Val &v, const CNode *n) {
-  if (n->l.cls == VC_FLOAT)
-    return static_cast<int64_t>(v.d);
-  return v.i;
-}
-
-double as_double(const Val &v, const CNode *n) {
-  if (n->l.cls == VC_FLOAT)
-    return v.d;
-  return n->l.sgn ? static_cast<double>(v.i) : static_cast<double>(static_cast<uint64_t>(v.i));
-}
-
-} // namespace
-
-int64_t Interpreter::do_printf(const std::vector<CNode *> &arg_nodes, std::vector<Val> &args) {
-  if (args.empty())
-    fail("printf without a format");
-  std::string fmt = read_string(static_cast<uint32_t>(args[0].i));
-  std::string out;
-  size_t next = 1;
-  auto take = [&]() -> size_t {
-    if (next >= args.size())
-      fail("printf: too few arguments for the format");
-    return next++;
-  };
-  for (size_t i = 0; i < fmt.size(); ++i) {
-    if (fmt[i] != '%') {
-      out.push_back(fmt[i]);
-      continue;
-    }
-    size_t start = i++;
-    std::string conv_text = "%";
-    while (i < fmt.size() && std::strchr("-+ #0", fmt[i]))
-      conv_text.push_back(fmt[i++]);
-    auto number = [&]() {
-      if (i < fmt.size() && fmt[i] == '*') {
-        size_t k = take();
-        conv_text += std::to_string(static_cast<int>(as_int(args[k], arg_nodes[k])));
-        ++i;
-        return;
-      }
-      while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
-        conv_text.push_back(fmt[i++]);
-    };
-    number();
-    if (i < fmt.size() && fmt[i] == '.') {
-      conv_text.push_back(fmt[i++]);
-      number();
-    }
-    int longs = 0, shorts = 0;
-    while (i < fmt.size() && (fmt[i] == 'l' || fmt[i] == 'h' || fmt[i] == 'L')) {
-      if (fmt[i] == 'h')
-        ++shorts;
-      else
-        ++longs;
-      ++i;
-    }
-    if (i >= fmt.size()) {
-      out.append(fmt, start, std::string::npos);
-      break;
-    }
-    char conv = fmt[i];
-    if (conv == '%') {
-      out.push_back('%');
-      continue;
-    }
-    // The length modifier gives the width of the argument (none or l 32
-    // bits, ll 64, h and hh 16), narrowed to the argument's own type.
-    unsigned width = longs >= 2 ? 64 : shorts ? 16 : 32;
-    auto arg_width = [&](size_t k) {
-      const Layout &l = arg_nodes[k]->l;
-      return static_cast<uint8_t>(l.cls == VC_INT ? std::min<unsigned>(width, l.width) : width);
-    };
-    char buf[600];
-    buf[0] = 0;
-    switch (conv) {
-    case 'd':
-    case 'i': {
-      size_t k = take();
-      Layout l{VC_INT, arg_width(k), true, false, false, false, 4};
-      int64_t v = wrap(as_int(args[k], arg_nodes[k]), l);
-      conv_text += "lld";
-      std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<long long>(v));
-      break;
-    }
-    case 'u':
-    case 'x':
-    case 'X':
-    case 'o': {
-      size_t k = take();
-      Layout l{VC_INT, arg_width(k), false, false, false, false, 4};
-      int64_t v = wrap(as_int(args[k], arg_nodes[k]), l);
-      conv_text += "ll";
-      conv_text.push_back(conv);
-      std::snprintf(buf, sizeof buf, conv_text.c_str(), static_cast<unsigned long long>(v));
-      break;
-    }
-    case 'c': {
-      size_t k = take();
-      conv_text += "c";
-      std::snprintf(buf, sizeof buf, conv_text.c_str(),
-                    static_cast<int>(as_int(args[k], arg_nodes[k]) & 0xff));
-      break;
-    }
-    case 's': {
-      size_t k = take();
-      // A precision limits the characters read.
-      size_t limit = SIZE_MAX;
-      size_t dot = conv_text.find('.');
-      if (dot != std::string::npos)
-        limit = static_cast<size_t>(std::atoi(conv_text.c_str() + dot + 1));
-      std::string s = read_string(static_cast<uint32_t>(args[k].i), limit);
-      conv_text += "s";
-      std::snprintf(buf, sizeof buf, conv_text.c_str(), s.c_str());
-      break;
-    }
-    case 'p': {
-      size_t k = take();
-      conv_text += "s";
-      char p[16];
-      std::snprintf(p, sizeof p, "0x%04x", static_cast<unsigned>(args[k].i & 0xffff));
-      std::snprintf(buf, sizeof buf, conv_text.c_str(), p);
-      break;
-    }
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': {
-      size_t k = take();
-      conv_text.push_back(conv);
-      std::snprintf(buf, sizeof buf, conv_text.c_str(), as_double(args[k], arg_nodes[k]));
-      break;
-    }
-    default:
-      fail(std::string("printf: unsupported conversion '%") + conv + "'");
-    }
-    out += buf;
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return static_cast<int64_t>(out.size());
-}
-
 // Copies the string at src, terminator included, to dst, checking every
-// unit read and written.
-void Interpreter::copy_string(uint32_t dst, uint32_t src) {
-  for (;; ++dst, ++src) {
-    check(src, 1, false);
+// unit read and written; at most `limit` characters, then a terminator.
+void Interpreter::copy_string(uint32_t dst, uint32_t src, uint32_t limit) {
+  for (uint32_t i = 0;; ++i, ++dst, ++src) {
+    uint16_t c = 0;
+    if (i < limit) {
+      check(src, 1, false);
+      c = memory_[src];
+    }
     check(dst, 1, true);
-    const uint16_t c = memory_[src];
     memory_[dst] = c;
     shadow_[dst] |= SH_INIT;
     if (c == 0)
@@ -299,131 +234,125 @@ void Interpreter::copy_string(uint32_t dst, uint32_t src) {
   }
 }
 
+// The first unit equal to c in the n units at s (n == 0: up to and with the
+// terminator); 0 when there is none.  `last` finds the last one instead.
+uint32_t Interpreter::find_unit(uint32_t s, uint16_t c, uint32_t n, bool last) {
+  uint32_t found = 0;
+  for (uint32_t i = 0; n == 0 || i < n; ++i, ++s) {
+    check(s, 1, false);
+    if (memory_[s] == c) {
+      found = s;
+      if (!last)
+        return found;
+    }
+    if (n == 0 && memory_[s] == 0)
+      return found;
+  }
+  return found;
+}
+
+// Compares the strings at a and b, at most n characters (n == 0: no limit);
+// `units` compares n units, zeros included.
+int64_t Interpreter::compare_units(uint32_t a, uint32_t b, uint32_t n, bool units) {
+  for (uint32_t i = 0; n == 0 || i < n; ++i, ++a, ++b) {
+    check(a, 1, false);
+    check(b, 1, false);
+    uint16_t x = memory_[a], y = memory_[b];
+    if (x != y)
+      return x < y ? -1 : 1;
+    if (x == 0 && !units)
+      break;
+  }
+  return 0;
+}
+
+// ------------------------------------------------------------------ calls
+
 Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args) {
   Val r;
   r.i = 0;
   auto need = [&](size_t n) {
     if (args.size() < n)
-      fail(std::string(kBuiltinNames[id]) + " with too few arguments");
+      fail(builtin_name(id) + " with too few arguments");
   };
-  auto addr = [&](size_t k) { return static_cast<int64_t>(args[k].i); };
+  auto integer = [&](size_t k) { return as_int(args[k], arg_nodes[k]); };
+  // A pointer operand: an uninitialized one is reported here.
+  auto ptr = [&](size_t k) {
+    if (poisoned(args[k].i))
+      fail("use of an uninitialized pointer");
+    return static_cast<uint32_t>(args[k].i);
+  };
+  // A size_t operand counting units.
   auto count = [&](size_t k) -> uint32_t {
-    int64_t n = as_int(args[k], arg_nodes[k]);
-    if (n < 0 || n > static_cast<int64_t>(kMemoryUnits))
-      fail(std::string(kBuiltinNames[id]) + " of " + std::to_string(n) + " units");
+    int64_t n = wrap(integer(k), kUnsignedLayout);
+    if (n > static_cast<int64_t>(kMemoryUnits))
+      fail(builtin_name(id) + " of " + std::to_string(n) + " units");
     return static_cast<uint32_t>(n);
   };
+  if (const MathFunction *m = math_function(id)) {
+    need(m->binary ? 2 : 1);
+    double x = as_double(args[0], arg_nodes[0]);
+    r.d = m->binary ? m->binary(x, as_double(args[1], arg_nodes[1])) : m->unary(x);
+    return r;
+  }
+  if (id >= B_ISDIGIT && id <= B_ISCNTRL) {
+    need(1);
+    r.i = in_class(id, wrap(integer(0), kIntLayout));
+    return r;
+  }
   switch (id) {
-  case B_PRINTF:
-    r.i = do_printf(arg_nodes, args);
+  case B_PRINTF: case B_FPRINTF: case B_SPRINTF: case B_SNPRINTF:
+  case B_VPRINTF: case B_VFPRINTF: case B_VSPRINTF: case B_VSNPRINTF:
+    r.i = printf_family(id, arg_nodes, args);
     return r;
   case B_PUTCHAR:
-    need(1);
-    r.i = as_int(args[0], arg_nodes[0]) & 0xff;
-    std::fputc(static_cast<int>(r.i), stdout);
+  case B_FPUTC:
+  case B_PUTC:
+    need(id == B_PUTCHAR ? 1 : 2);
+    r.i = integer(0) & 0xff;
+    write_stream(kBuiltinNames[id], id == B_PUTCHAR ? 1 : args[1].i,
+                 std::string(1, static_cast<char>(r.i)));
     return r;
-  case B_PUTS: {
-    need(1);
-    std::string text = read_string(static_cast<uint32_t>(addr(0)));
-    text.push_back('\n');
-    std::fwrite(text.data(), 1, text.size(), stdout);
+  case B_PUTS:
+  case B_FPUTS: {
+    need(id == B_PUTS ? 1 : 2);
+    std::string text = read_string(ptr(0));
+    if (id == B_PUTS)
+      text.push_back('\n');
+    write_stream(kBuiltinNames[id], id == B_PUTS ? 1 : args[1].i, text);
+    return r;
+  }
+  case B_FFLUSH:
+    return r;   // the streams are zrun's own, written as the program goes
+  case B_GETCHAR: {
+    std::fflush(stdout);
+    int c = std::getchar();
+    r.i = c == EOF ? -1 : c;
     return r;
   }
   case B_ABORT:
     fail("abort called", kExitAbort);
   case B_EXIT:
-    throw ProgramExit{args.empty() ? 0 : static_cast<int>(as_int(args[0], arg_nodes[0]) & 0xff)};
+    throw ProgramExit{args.empty() ? 0 : static_cast<int>(integer(0) & 0xff)};
   case B_MALLOC:
     need(1);
-    r.i = heap_alloc(static_cast<uint64_t>(as_int(args[0], arg_nodes[0])), false);
+    r.i = heap_alloc(static_cast<uint64_t>(wrap(integer(0), kUnsignedLayout)), false);
     return r;
   case B_CALLOC: {
     need(2);
-    uint64_t n = static_cast<uint64_t>(as_int(args[0], arg_nodes[0]));
-    uint64_t size = static_cast<uint64_t>(as_int(args[1], arg_nodes[1]));
+    uint64_t n = static_cast<uint64_t>(wrap(integer(0), kUnsignedLayout));
+    uint64_t size = static_cast<uint64_t>(wrap(integer(1), kUnsignedLayout));
     r.i = (n && size > kMemoryUnits / n) ? 0 : heap_alloc(n * size, true);
     return r;
   }
   case B_FREE:
     need(1);
-    if (args[0].i & kPoison)
-      fail("use of an uninitialized pointer");
-    heap_free(static_cast<uint32_t>(addr(0)));
+    heap_free(ptr(0));
     return r;
-  case B_MEMCPY:
-  case B_MEMMOVE: {
-    need(3);
-    uint32_t n = count(2);
-    if (n) {
-      check(addr(1), n, false);
-      check(addr(0), n, true);
-      copy_units(static_cast<uint32_t>(addr(0)), static_cast<uint32_t>(addr(1)), n, false);
-    }
-    r.i = addr(0);
-    return r;
-  }
-  case B_MEMSET: {
-    need(3);
-    uint32_t n = count(2);
-    uint32_t d = static_cast<uint32_t>(addr(0));
-    if (n)
-      check(addr(0), n, true);
-    uint16_t v = static_cast<uint16_t>(as_int(args[1], arg_nodes[1]));
-    for (uint32_t i = 0; i < n; ++i) {
-      memory_[d + i] = v;
-      shadow_[d + i] |= SH_INIT;
-    }
-    r.i = addr(0);
-    return r;
-  }
-  case B_MEMCMP: {
-    need(3);
-    uint32_t n = count(2);
-    if (n) {
-      check(addr(0), n, false);
-      check(addr(1), n, false);
-    }
-    for (uint32_t i = 0; i < n; ++i) {
-      uint16_t a = memory_[addr(0) + i], b = memory_[addr(1) + i];
-      if (a != b) {
-        r.i = a < b ? -1 : 1;
-        return r;
-      }
-    }
-    return r;
-  }
-  case B_STRLEN:
-    need(1);
-    r.i = static_cast<int64_t>(read_string(static_cast<uint32_t>(addr(0))).size());
-    return r;
-  case B_STRCMP: {
-    need(2);
-    uint32_t a = static_cast<uint32_t>(addr(0)), b = static_cast<uint32_t>(addr(1));
-    for (;; ++a, ++b) {
-      check(a, 1, false);
-      check(b, 1, false);
-      uint16_t x = memory_[a], y = memory_[b];
-      if (x != y) {
-        r.i = x < y ? -1 : 1;
-        return r;
-      }
-      if (x == 0)
-        return r;
-    }
-  }
-  case B_STRCPY: {
-    need(2);
-    uint32_t d = static_cast<uint32_t>(addr(0)), s = static_cast<uint32_t>(addr(1));
-    copy_string(d, s);
-    r.i = addr(0);
-    return r;
-  }
   case B_REALLOC: {
     need(2);
-    if (args[0].i & kPoison)
-      fail("use of an uninitialized pointer");
-    uint32_t old = static_cast<uint32_t>(addr(0));
-    int64_t size = as_int(args[1], arg_nodes[1]);
+    uint32_t old = ptr(0);
+    int64_t size = wrap(integer(1), kUnsignedLayout);
     uint32_t old_units = 0;
     if (old) {
       auto it = heap_blocks_.find(old);
@@ -446,50 +375,99 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     return r;
   }
   case B_ABS:
-  case B_LABS: {
+  case B_LABS:
+  case B_LLABS: {
     need(1);
-    Layout l{VC_INT, 32, true, false, false, false, 2};
-    int64_t v = wrap(as_int(args[0], arg_nodes[0]), l);
-    r.i = wrap(v < 0 ? -v : v, l);
+    Layout l = id == B_LLABS ? Layout{VC_INT, 64, true} : kIntLayout;
+    int64_t v = wrap(integer(0), l);
+    r.i = wrap(static_cast<int64_t>(v < 0 ? 0 - static_cast<uint64_t>(v) : v), l);
     return r;
   }
-  case B_ATOI: {
-    need(1);
-    std::string s = read_string(static_cast<uint32_t>(addr(0)));
-    size_t i = 0;
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-      ++i;
-    bool neg = i < s.size() && s[i] == '-';
-    if (i < s.size() && (s[i] == '-' || s[i] == '+'))
-      ++i;
-    uint64_t v = 0;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
-      v = v * 10 + static_cast<uint64_t>(s[i++] - '0');
-    r.i = wrap(static_cast<int64_t>(neg ? 0 - v : v), Layout{VC_INT, 32, true, false, false, false, 2});
+  case B_ATOI:
+  case B_ATOL:
+  case B_STRTOL:
+  case B_STRTOUL:
+    r.i = parse_integer(id, arg_nodes, args);
     return r;
-  }
-  case B_STRNCMP: {
+  case B_RAND:
+    rand_next_ = rand_next_ * 1103515245u + 12345u;
+    r.i = (rand_next_ / 65536) % 32768;
+    return r;
+  case B_SRAND:
+    need(1);
+    rand_next_ = static_cast<uint32_t>(integer(0));
+    return r;
+  case B_QSORT:
+  case B_BSEARCH:
+    return sort_or_search(id, arg_nodes, args);
+  case B_MEMCPY:
+  case B_MEMMOVE: {
     need(3);
     uint32_t n = count(2);
-    uint32_t a = static_cast<uint32_t>(addr(0)), b = static_cast<uint32_t>(addr(1));
-    for (uint32_t i = 0; i < n; ++i, ++a, ++b) {
-      check(a, 1, false);
-      check(b, 1, false);
-      uint16_t x = memory_[a], y = memory_[b];
-      if (x != y) {
-        r.i = x < y ? -1 : 1;
-        return r;
-      }
-      if (x == 0)
-        break;
+    if (n) {
+      check(args[1].i, n, false);
+      check(args[0].i, n, true);
+      copy_units(ptr(0), ptr(1), n, false);
+    }
+    r.i = args[0].i;
+    return r;
+  }
+  case B_MEMSET: {
+    need(3);
+    uint32_t n = count(2);
+    if (n)
+      check(args[0].i, n, true);
+    uint32_t d = ptr(0);
+    uint16_t v = static_cast<uint16_t>(integer(1));
+    for (uint32_t i = 0; i < n; ++i) {
+      memory_[d + i] = v;
+      shadow_[d + i] |= SH_INIT;
+    }
+    r.i = d;
+    return r;
+  }
+  case B_MEMCMP: {
+    need(3);
+    uint32_t n = count(2);
+    if (n) {
+      check(args[0].i, n, false);
+      check(args[1].i, n, false);
+      r.i = compare_units(ptr(0), ptr(1), n, true);
     }
     return r;
   }
+  case B_MEMCHR: {
+    need(3);
+    uint32_t n = count(2);
+    if (n)
+      r.i = find_unit(ptr(0), static_cast<uint16_t>(integer(1)), n, false);
+    return r;
+  }
+  case B_STRLEN:
+    need(1);
+    r.i = static_cast<int64_t>(read_string(ptr(0)).size());
+    return r;
+  case B_STRCMP:
+    need(2);
+    r.i = compare_units(ptr(0), ptr(1), 0, false);
+    return r;
+  case B_STRNCMP: {
+    need(3);
+    uint32_t n = count(2);
+    if (n)
+      r.i = compare_units(ptr(0), ptr(1), n, false);
+    return r;
+  }
+  case B_STRCPY:
+    need(2);
+    copy_string(ptr(0), ptr(1));
+    r.i = args[0].i;
+    return r;
   case B_STRNCPY: {
     // Copies up to n units and pads with zeros to n.
     need(3);
     uint32_t n = count(2);
-    uint32_t d = static_cast<uint32_t>(addr(0)), s = static_cast<uint32_t>(addr(1));
+    uint32_t d = ptr(0), s = ptr(1);
     bool ended = false;
     for (uint32_t i = 0; i < n; ++i) {
       uint16_t c = 0;
@@ -502,56 +480,63 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
       memory_[d + i] = c;
       shadow_[d + i] |= SH_INIT;
     }
-    r.i = addr(0);
+    r.i = d;
     return r;
   }
-  case B_STRCAT: {
-    need(2);
-    uint32_t d = static_cast<uint32_t>(addr(0)), s = static_cast<uint32_t>(addr(1));
-    for (;; ++d) {
-      check(d, 1, false);
-      if (memory_[d] == 0)
-        break;
-    }
-    copy_string(d, s);
-    r.i = addr(0);
+  case B_STRCAT:
+  case B_STRNCAT: {
+    need(id == B_STRCAT ? 2 : 3);
+    uint32_t limit = id == B_STRCAT ? UINT32_MAX : count(2);
+    uint32_t d = ptr(0);
+    copy_string(find_unit(d, 0, 0, false), ptr(1), limit);
+    r.i = d;
     return r;
   }
-  case B_STRCHR: {
+  case B_STRCHR:
+  case B_STRRCHR:
     need(2);
-    uint16_t c = static_cast<uint16_t>(as_int(args[1], arg_nodes[1]));
-    for (uint32_t s = static_cast<uint32_t>(addr(0));; ++s) {
-      check(s, 1, false);
-      if (memory_[s] == c) {
-        r.i = s;
+    r.i = find_unit(ptr(0), static_cast<uint16_t>(integer(1)), 0, id == B_STRRCHR);
+    return r;
+  case B_STRSTR: {
+    need(2);
+    uint32_t h = ptr(0);
+    std::string needle = read_string(ptr(1));
+    for (;; ++h) {
+      uint32_t i = 0;
+      for (; i < needle.size(); ++i) {
+        check(h + i, 1, false);
+        if (memory_[h + i] != static_cast<uint8_t>(needle[i]))
+          break;
+      }
+      if (i == needle.size()) {
+        r.i = h;
         return r;
       }
-      if (memory_[s] == 0)
+      check(h, 1, false);
+      if (memory_[h] == 0)
         return r;
     }
   }
-  case B_FABS:
-  case B_FABSF:
+  case B_STRDUP: {
     need(1);
-    r.d = std::fabs(as_double(args[0], arg_nodes[0]));
+    uint32_t s = ptr(0);
+    size_t len = read_string(s).size();
+    r.i = heap_alloc(len + 1, false);
+    if (r.i)
+      copy_string(static_cast<uint32_t>(r.i), s);
     return r;
-  case B_SQRT:
-  case B_SQRTF:
+  }
+  case B_TOUPPER:
+  case B_TOLOWER: {
     need(1);
-    r.d = std::sqrt(as_double(args[0], arg_nodes[0]));
+    int64_t c = wrap(integer(0), kIntLayout);
+    if (id == B_TOUPPER && c >= 'a' && c <= 'z')
+      c -= 'a' - 'A';
+    else if (id == B_TOLOWER && c >= 'A' && c <= 'Z')
+      c += 'a' - 'A';
+    r.i = c;
     return r;
-  case B_FLOOR:
-    need(1);
-    r.d = std::floor(as_double(args[0], arg_nodes[0]));
-    return r;
-  case B_CEIL:
-    need(1);
-    r.d = std::ceil(as_double(args[0], arg_nodes[0]));
-    return r;
-  case B_FMOD:
-    need(2);
-    r.d = std::fmod(as_double(args[0], arg_nodes[0]), as_double(args[1], arg_nodes[1]));
-    return r;
+  }
   default:
     fail("internal: runtime function " + std::to_string(id));
   }
@@ -572,6 +557,9 @@ int Interpreter::run() {
     }
     std::vector<Val> args;
     setup_arguments(*it, args);
+    // Two units of no object: the variadic area of functions that have
+    // none, so that every read through it is reported.
+    empty_area_ = (allocate(2, 0) + 1) & ~1u;
     heap_top_ = global_top_;
     sp_ = kMemoryUnits;
     std::vector<CNode *> no_nodes;

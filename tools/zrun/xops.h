@@ -45,6 +45,7 @@ enum XOp : uint16_t {
   // calls and intrinsics
   X_CALL,
   X_IDENT,                   // a's value
+  X_VA_START,                // the variadic area of the current call
   X_ENDLOOP,                 // the loop goes on: 1
   // aggregates
   X_COMPLEX,                 // a, b into the scratch area
@@ -62,5 +63,8 @@ enum XOp : uint16_t {
 
 // An uninitialized pointer: outside every 16-bit address.
 constexpr int64_t kPoison = int64_t{1} << 32;
+
+// A pointer value that is no address: uninitialized.
+inline bool poisoned(int64_t v) { return (static_cast<uint64_t>(v) >> 16) != 0; }
 
 } // namespace zor::run

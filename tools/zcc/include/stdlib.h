@@ -1,9 +1,11 @@
-/* stdlib.h - zcc's own. */
+/* stdlib.h - zcc's own.  long is 32 bits; rand's sequence is fixed (seed 1
+ * at start). */
 #ifndef _ZCC_STDLIB_H
 #define _ZCC_STDLIB_H
 #include <stddef.h>
 #define EXIT_SUCCESS 0
 #define EXIT_FAILURE 1
+#define RAND_MAX 32767
 void exit(int status);
 void abort(void);
 void *malloc(size_t size);
@@ -12,5 +14,14 @@ void *realloc(void *p, size_t size);
 void free(void *p);
 int abs(int x);
 long labs(long x);
+long long llabs(long long x);
 int atoi(const char *s);
+long atol(const char *s);
+long strtol(const char *s, char **end, int base);
+unsigned long strtoul(const char *s, char **end, int base);
+int rand(void);
+void srand(unsigned seed);
+void qsort(void *base, size_t n, size_t size, int (*compare)(const void *, const void *));
+void *bsearch(const void *key, const void *base, size_t n, size_t size,
+              int (*compare)(const void *, const void *));
 #endif

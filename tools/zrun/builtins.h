@@ -1,0 +1,64 @@
+// tools/zrun/builtins.h - the runtime functions of zrun by number.
+//
+// A call of a function the program does not define goes to the runtime
+// function of that name (builtin_id in interp.h).  The plain functions are
+// numbered by Builtin; the math functions follow from B_COUNT on, two ids
+// per entry of the math table: the double form ("sin") and the float form
+// ("sinf").  Both compute in double and the call rounds the result to its
+// own floating type.
+#pragma once
+
+#include <cstdint>
+
+#include "tools/zrun/interp.h"
+
+namespace zor::run {
+
+enum Builtin {
+  // stdio.h
+  B_PRINTF, B_FPRINTF, B_SPRINTF, B_SNPRINTF, B_VPRINTF, B_VFPRINTF, B_VSPRINTF, B_VSNPRINTF,
+  B_PUTCHAR, B_PUTS, B_FPUTS, B_FPUTC, B_PUTC, B_FFLUSH, B_GETCHAR,
+  // stdlib.h
+  B_ABORT, B_EXIT, B_MALLOC, B_CALLOC, B_REALLOC, B_FREE, B_ABS, B_LABS, B_LLABS, B_ATOI,
+  B_ATOL, B_STRTOL, B_STRTOUL, B_RAND, B_SRAND, B_QSORT, B_BSEARCH,
+  // string.h
+  B_MEMCPY, B_MEMMOVE, B_MEMSET, B_MEMCMP, B_MEMCHR, B_STRLEN, B_STRCMP, B_STRNCMP, B_STRCPY,
+  B_STRNCPY, B_STRCAT, B_STRNCAT, B_STRCHR, B_STRRCHR, B_STRSTR, B_STRDUP,
+  // ctype.h
+  B_ISDIGIT, B_ISALPHA, B_ISALNUM, B_ISSPACE, B_ISUPPER, B_ISLOWER, B_ISXDIGIT, B_ISPRINT,
+  B_ISPUNCT, B_ISCNTRL, B_TOUPPER, B_TOLOWER,
+  B_COUNT
+};
+
+// An entry of the math table: one of the two functions is set.
+struct MathFunction {
+  const char *name;   // the double form; the float form appends 'f'
+  double (*unary)(double);
+  double (*binary)(double, double);
+};
+
+// The math entry of a runtime function id, or nullptr.
+const MathFunction *math_function(int id);
+
+// The name of a runtime function id (messages).
+std::string builtin_name(int id);
+
+// An operand's value as an integer or as a double, whatever its class.
+inline int64_t as_int(const Val &v, const CNode *n) {
+  if (n->l.cls == VC_FLOAT)
+    return static_cast<int64_t>(v.d);
+  return v.i;
+}
+
+inline double as_double(const Val &v, const CNode *n) {
+  if (n->l.cls == VC_FLOAT)
+    return v.d;
+  return n->l.sgn ? static_cast<double>(v.i) : static_cast<double>(static_cast<uint64_t>(v.i));
+}
+
+// Layouts the runtime reads and writes values with.
+constexpr Layout kIntLayout{VC_INT, 32, true, false, false, false, 2};
+constexpr Layout kUnsignedLayout{VC_INT, 32, false, false, false, false, 2};
+constexpr Layout kPointerLayout{VC_INT, 16, false, true, false, false, 1};
+
+} // namespace zor::run
