@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -481,6 +482,20 @@ bool takes_address_of_locals(FUNINFO &fi) {
   return found;
 }
 
+// Variable-length arrays ("__vla_alloc") live in the frame until the
+// function returns or their declaration runs again: a jump back to the top
+// would end the lifetime of an array the new parameters may point to.
+bool allocates_in_frame(FUNINFO &fi) {
+  bool found = false;
+  FOR_EACH_BLOCK_ALL(bb, fi)
+    for (STLIST *s = bb->statements; s && !found; s = s->rest)
+      walk_tree(s->first, [&](NODE *n) {
+        if (n->op == ICALL && n->callee() && std::strcmp(n->callee(), "__vla_alloc") == 0)
+          found = true;
+      });
+  return found;
+}
+
 bool is_self_call(const NODE *t) {
   if (!t || (t->op != CALL && t->op != UCALL))
     return false;
@@ -630,7 +645,7 @@ bool remove_tail_recursion(BBLK *bb) {
   for (SYMTAB *p : fi.params)
     if (!p->type() || !(p->type()->is_scalar()))
       return false;
-  if (takes_address_of_locals(fi))
+  if (takes_address_of_locals(fi) || allocates_in_frame(fi))
     return false;
 
   if (trace_on())

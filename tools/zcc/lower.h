@@ -234,6 +234,15 @@ private:
   NODE *va_builtin(const clang::CallExpr *ce, const std::string &name);
   NODE *va_arg(const clang::VAArgExpr *va);
   NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
+  // A variable-length array is a pointer local (in locals_) to storage of
+  // the function's frame; its element count is kept in a temporary.
+  struct Vla {
+    SYMTAB *count;
+    uint64_t element_units;
+  };
+  void lower_vla_decl(const clang::VarDecl *vd);
+  const Vla *vla_of(const clang::Expr *e) const;
+  NODE *vla_size(const clang::UnaryExprOrTypeTraitExpr *ue);
   NODE *member(const clang::MemberExpr *me);
   NODE *subscript(const clang::ArraySubscriptExpr *ae);
   NODE *pointer_offset(NODE *ptr, NODE *index, clang::QualType pointee, bool minus,
@@ -270,6 +279,7 @@ private:
   FunctionOut *fn_ = nullptr;
   const clang::FunctionDecl *fdecl_ = nullptr;
   std::map<const clang::VarDecl *, SYMTAB *> locals_;
+  std::map<const clang::VarDecl *, Vla> vlas_;
   std::map<const clang::LabelDecl *, uint32_t> labels_;
   std::vector<uint32_t> break_labels_, continue_labels_;
   struct SwitchCtx {

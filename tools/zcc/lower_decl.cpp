@@ -451,6 +451,7 @@ void Lowerer::lower_function(const FunctionDecl *fd) {
   fn_ = &f;
   fdecl_ = fd;
   locals_.clear();
+  vlas_.clear();
   labels_.clear();
   label_count_ = 0;   // labels are numbered per function
   f.symbol = sym;

@@ -206,6 +206,8 @@ NODE *Lowerer::lower_cast(const CastExpr *ce) {
       return string_literal(sl);
     if (const auto *pe = dyn_cast<PredefinedExpr>(inner))
       return string_literal(pe->getFunctionName());
+    if (vla_of(inner))
+      return lvalue(inner);   // the pointer local is the decayed array
     return mk_unary(ACONV, lvalue(sub), ty(ce->getType(), loc));
   }
   case CK_FunctionToPointerDecay:
@@ -308,6 +310,9 @@ NODE *Lowerer::lvalue(const Expr *e) {
   if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
     const ValueDecl *d = dr->getDecl();
     if (const auto *vd = dyn_cast<VarDecl>(d)) {
+      if (vd->getType()->isVariableArrayType() && dr->getType()->isVariableArrayType() &&
+          !vlas_.count(vd))
+        unsupported(loc, "variable-length array '" + vd->getNameAsString() + "'");
       SYMTAB *s = nullptr;
       if (auto it = locals_.find(vd); it != locals_.end())
         s = it->second;
@@ -626,6 +631,34 @@ NODE *Lowerer::compound_literal(const CompoundLiteralExpr *cl) {
   return mk_unary(UMULT, seq(std::move(inits), mk_unary(UAND, mk_name(tmp, t), pt)), t);
 }
 
+// The variable-length array a DeclRefExpr names, if any.
+const Lowerer::Vla *Lowerer::vla_of(const Expr *e) const {
+  const auto *dr = dyn_cast<DeclRefExpr>(e->IgnoreParens());
+  const auto *vd = dr ? dyn_cast<VarDecl>(dr->getDecl()) : nullptr;
+  auto it = vd ? vlas_.find(vd) : vlas_.end();
+  return it == vlas_.end() ? nullptr : &it->second;
+}
+
+// sizeof of a variable-length array or type, computed at run time: the
+// count kept at the declaration, or the size expression of a type (which C
+// evaluates), times the element's units.
+NODE *Lowerer::vla_size(const UnaryExprOrTypeTraitExpr *ue) {
+  SourceLocation loc = ue->getExprLoc();
+  TYPE *t = ty(ue->getType(), loc);
+  if (!ue->isArgumentType()) {
+    if (const Vla *v = vla_of(ue->getArgumentExpr()))
+      return mk_binary(MULT, convert(mk_name(v->count), t, loc),
+                       icon(static_cast<int64_t>(v->element_units), t), t);
+    unsupported(loc, "sizeof of this variable-length array");
+  }
+  const auto *vat = ctx_.getAsVariableArrayType(ue->getArgumentType());
+  if (!vat || vat->getElementType()->isVariablyModifiedType())
+    unsupported(loc, "sizeof of this variable-length array");
+  const uint64_t units = types_.size_units(vat->getElementType(), loc);
+  return mk_binary(MULT, convert(rvalue(vat->getSizeExpr()), t, loc),
+                   icon(static_cast<int64_t>(units), t), t);
+}
+
 // ------------------------------------------------------------ calls
 
 NODE *Lowerer::call(const CallExpr *ce) {
@@ -754,6 +787,9 @@ NODE *Lowerer::rvalue(const Expr *e) {
     return call(ce);
   if (isa<MemberExpr>(e) || isa<ArraySubscriptExpr>(e))
     return lvalue(e);
+  if (const auto *ue = dyn_cast<UnaryExprOrTypeTraitExpr>(e);
+      ue && ue->getKind() == UETT_SizeOf && ue->getTypeOfArgument()->isVariableArrayType())
+    return vla_size(ue);
   if (isa<UnaryExprOrTypeTraitExpr>(e) || isa<OffsetOfExpr>(e))
     return icon(eval_int(e), ty(e->getType(), loc));
   if (isa<ImplicitValueInitExpr>(e)) {

@@ -211,6 +211,38 @@ void Lowerer::init_object(NODE *lv, QualType qt, const Expr *e, SrcPos pos) {
   emit(mk_binary(ASG, lv, convert(rvalue(e), t, loc), t), pos);
 }
 
+// `T a[n]`: the count is evaluated once into a temporary, and `a` is a
+// pointer to n * sizeof(T) units that the intrinsic "__vla_alloc" gives
+// from the function's frame.  The storage lasts until the function returns
+// or the declaration runs again (the earlier instance is then dead).
+void Lowerer::lower_vla_decl(const VarDecl *vd) {
+  SourceLocation loc = vd->getLocation();
+  const auto *vat = ctx_.getAsVariableArrayType(vd->getType());
+  QualType et = vat->getElementType();
+  if (et->isVariablyModifiedType())
+    unsupported(loc, "variable-length array of more than one dimension");
+  if (vd->getInit())
+    unsupported(loc, "initialized variable-length array");
+  TYPE *elem = ty(et, loc);
+  TYPE *size_t_type = types_.int_type(IK_UINT);
+  TYPE *pt = types_.pointer_to(elem);
+  SrcPos pos = pos_of(loc);
+  SYMTAB *count = new_temp(size_t_type);
+  SYMTAB *s = new_symbol(vd->getNameAsString(), pt, SC_AUTO, pos, pt->size, pt->align ? pt->align : 16);
+  fn_->locals.push_back(s);
+  locals_[vd] = s;
+  const uint64_t units = types_.size_units(et, loc);
+  vlas_[vd] = Vla{count, units};
+  emit(mk_binary(ASG, mk_name(count), convert(rvalue(vat->getSizeExpr()), size_t_type, loc),
+                 size_t_type),
+       pos);
+  NODE *alloc = new_node(ICALL, pt);
+  alloc->set_callee_name("__vla_alloc");
+  alloc->left = mk_binary(MULT, mk_name(count), icon(static_cast<int64_t>(units), size_t_type),
+                          size_t_type);
+  emit(mk_binary(ASG, mk_name(s), alloc, pt), pos);
+}
+
 void Lowerer::lower_local_decl(const VarDecl *vd) {
   SourceLocation loc = vd->getLocation();
   if (vd->hasExternalStorage()) {
@@ -224,7 +256,7 @@ void Lowerer::lower_local_decl(const VarDecl *vd) {
     return;
   }
   if (vd->getType()->isVariableArrayType())
-    unsupported(loc, "variable-length array");
+    return lower_vla_decl(vd);
   TYPE *t = ty(vd->getType(), loc);
   if (t->size == 0)
     unsupported(loc, "object of unknown size");

@@ -670,6 +670,8 @@ int64_t Interpreter::ival(CNode *c) {
     return ival(c->a);
   case X_VA_START:
     return va_;
+  case X_VLA_ALLOC:
+    return vla_alloc(c, ival(c->a));
   case X_ENDLOOP:
     if (loop_counters_.empty())
       fail("ENDLOOP without LOOP");
@@ -918,6 +920,32 @@ Val Interpreter::call_address(int64_t p, const std::vector<Val> &args,
   return convert_builtin_result(builtin(builtin_index, arg_nodes, values), result);
 }
 
+// Units below the current frame for a variable-length array, an object of
+// its own with no unit initialized.  When the same declaration runs again
+// in this call, its earlier instance and everything allocated after it are
+// dead (C ends their lifetime when control goes back before the
+// declaration), so they are released first.
+uint32_t Interpreter::vla_alloc(const CNode *site, int64_t units) {
+  if (poisoned(units) || units < 0 || units >= static_cast<int64_t>(kMemoryUnits))
+    fail("variable-length array of " + std::to_string(units) + " units");
+  for (size_t i = vla_frame_; i < vla_blocks_.size(); ++i) {
+    if (vla_blocks_[i].site != site)
+      continue;
+    const uint32_t top = vla_blocks_[i].sp_before;
+    std::memset(&shadow_[sp_], 0, top - sp_);
+    sp_ = top;
+    vla_blocks_.resize(i);
+    break;
+  }
+  const uint32_t n = units ? static_cast<uint32_t>(units) : 1;
+  if (n + 1 > sp_ - heap_top_)
+    fail("stack overflow");
+  vla_blocks_.push_back({site, sp_});
+  sp_ -= n + 1;   // and a unit of no object above, as frames have
+  std::memset(&shadow_[sp_], SH_OBJECT, n);
+  return sp_;
+}
+
 uint32_t Interpreter::push_variadic_area(const std::vector<CNode *> &arg_nodes,
                                          const std::vector<Val> &args, size_t first) {
   // Each argument takes its size rounded up to 2 units; the area starts at
@@ -957,6 +985,7 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   uint32_t saved_fp = fp_;
   Val *saved_rf = rf_;
   size_t saved_loops = loop_counters_.size();
+  const size_t saved_vla_frame = vla_frame_;
 
   uint32_t saved_sp = sp_;
   uint32_t saved_va = va_;
@@ -1011,6 +1040,7 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   }
   fp_ = base;
   rf_ = regs;
+  vla_frame_ = vla_blocks_.size();
 
   Val ret;
   ret.i = 0;
@@ -1107,6 +1137,10 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   if (!returned && f.has_result && f.result.cls == VC_AGG)
     return_buffer_.assign(f.result.units, 0);   // fell off the end
   --depth_;
+  if (sp_ < base)
+    std::memset(&shadow_[sp_], 0, base - sp_);   // variable-length arrays
+  vla_blocks_.resize(vla_frame_);
+  vla_frame_ = saved_vla_frame;
   if (f.frame_units)
     std::memset(&shadow_[base], 0, f.frame_units);
   if (va_units)

@@ -279,6 +279,15 @@ private:
   std::unordered_map<uint32_t, std::string> external_at_;
   std::vector<uint16_t> return_buffer_;
   std::vector<int64_t> loop_counters_;
+  // Storage of variable-length arrays below the frames of the calls in
+  // progress: the allocating node and the stack top before it, innermost
+  // last.  A call releases its own at return.
+  struct VlaBlock {
+    const CNode *site;
+    uint32_t sp_before;
+  };
+  std::vector<VlaBlock> vla_blocks_;
+  size_t vla_frame_ = 0;   // the current call's first entry
 
   // Where the run is, for messages.
   const Function *current_fun_ = nullptr;
@@ -324,6 +333,7 @@ private:
                    const Layout &result);
   // Lays out the arguments from `first` on in a fresh variadic area below
   // sp_ and returns its address (an empty area when there are none).
+  uint32_t vla_alloc(const CNode *site, int64_t units);
   uint32_t push_variadic_area(const std::vector<CNode *> &arg_nodes, const std::vector<Val> &args,
                               size_t first);
 

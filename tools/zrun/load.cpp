@@ -746,6 +746,13 @@ struct Compiler {
           return err(n, "intrinsic __va_start of a type that is not a pointer");
         return make(X_VA_START, n, L);
       }
+      if (cs->function < 0 && n->op == ICALL && cs->name == "__vla_alloc") {
+        if (L.cls != VC_INT || !L.ptr || args.size() != 1)
+          return err(n, "intrinsic __vla_alloc needs a pointer type and one operand");
+        CNode *c = make(X_VLA_ALLOC, n, L);
+        c->a = expr(args[0]);
+        return c;
+      }
     }
     if (cs->function < 0 && !cs->target && !cs->intrinsic_identity)
       cs->builtin = builtin_id(cs->name);

@@ -46,6 +46,7 @@ enum XOp : uint16_t {
   X_CALL,
   X_IDENT,                   // a's value
   X_VA_START,                // the variadic area of the current call
+  X_VLA_ALLOC,               // a units of the frame for a variable-length array
   X_ENDLOOP,                 // the loop goes on: 1
   // aggregates
   X_COMPLEX,                 // a, b into the scratch area
