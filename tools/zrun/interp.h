@@ -372,6 +372,8 @@ private:
   // character per unit (nothing when limit is 0).
   void store_text(uint32_t dst, const std::string &text, uint64_t limit);
   int64_t printf_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  int64_t scan_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  Val read_input(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   int64_t parse_integer(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   Val sort_or_search(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   uint32_t heap_alloc(uint64_t units, bool zero);

@@ -22,6 +22,7 @@ namespace {
 const char *const kBuiltinNames[B_COUNT] = {
   "printf", "fprintf", "sprintf", "snprintf", "vprintf", "vfprintf", "vsprintf", "vsnprintf",
   "putchar", "puts", "fputs", "fputc", "putc", "fflush", "getchar",
+  "scanf", "sscanf", "fgets", "fgetc", "getc",
   "abort", "exit", "malloc", "calloc", "realloc", "free", "abs", "labs", "llabs", "atoi",
   "atol", "strtol", "strtoul", "rand", "srand", "qsort", "bsearch",
   "memcpy", "memmove", "memset", "memcmp", "memchr", "strlen", "strcmp", "strncmp", "strcpy",
@@ -324,6 +325,14 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
   }
   case B_FFLUSH:
     return r;   // the streams are zrun's own, written as the program goes
+  case B_SCANF:
+  case B_SSCANF:
+    r.i = scan_family(id, arg_nodes, args);
+    return r;
+  case B_FGETS:
+  case B_FGETC:
+  case B_GETC:
+    return read_input(id, arg_nodes, args);
   case B_GETCHAR: {
     std::fflush(stdout);
     int c = std::getchar();
