@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tools/zrun/interp.h"
 
@@ -56,6 +57,15 @@ inline double as_double(const Val &v, const CNode *n) {
     return v.d;
   return n->l.sgn ? static_cast<double>(v.i) : static_cast<double>(static_cast<uint64_t>(v.i));
 }
+
+// The length modifiers of a printf or scanf conversion, read from fmt at i
+// (i moves past them): the integer width they give (none, l, z and t 32
+// bits, ll and j 64, h and hh 16) and whether L was among them.
+struct LengthModifier {
+  unsigned int_bits = 32;
+  bool long_double = false;
+};
+LengthModifier read_length_modifier(const std::string &fmt, size_t &i);
 
 // Layouts the runtime reads and writes values with.
 constexpr Layout kIntLayout{VC_INT, 32, true, false, false, false, 2};

@@ -32,6 +32,23 @@ size_t take_operand(const char *fn, FormatArgs &args) {
 
 } // namespace
 
+LengthModifier read_length_modifier(const std::string &fmt, size_t &i) {
+  int longs = 0, shorts = 0;
+  LengthModifier m;
+  while (i < fmt.size() && std::strchr("hlLzjt", fmt[i])) {
+    if (fmt[i] == 'h')
+      ++shorts;
+    else if (fmt[i] == 'j')
+      longs = 2;
+    else if (fmt[i] == 'l' || fmt[i] == 'L')
+      ++longs;
+    m.long_double |= fmt[i] == 'L';
+    ++i;
+  }
+  m.int_bits = longs >= 2 ? 64 : shorts ? 16 : 32;
+  return m;
+}
+
 int64_t Interpreter::format_int(const char *fn, FormatArgs &args, unsigned width, bool sgn) {
   if (!args.from_area) {
     size_t k = take_operand(fn, args);
@@ -94,20 +111,7 @@ std::string Interpreter::format(const char *fn, uint32_t fmt_addr, FormatArgs &a
       conv_text.push_back(fmt[i++]);
       number();
     }
-    int longs = 0, shorts = 0;
-    bool long_double = false;
-    // z (size_t) and t (ptrdiff_t) are 32 bits wide like int; j
-    // (intmax_t) is long long.
-    while (i < fmt.size() && std::strchr("hlLzjt", fmt[i])) {
-      if (fmt[i] == 'h')
-        ++shorts;
-      else if (fmt[i] == 'j')
-        longs = 2;
-      else if (fmt[i] == 'l' || fmt[i] == 'L')
-        ++longs;
-      long_double |= fmt[i] == 'L';
-      ++i;
-    }
+    const LengthModifier length = read_length_modifier(fmt, i);
     if (i >= fmt.size()) {
       out.append(fmt, start, std::string::npos);
       break;
@@ -117,9 +121,8 @@ std::string Interpreter::format(const char *fn, uint32_t fmt_addr, FormatArgs &a
       out.push_back('%');
       continue;
     }
-    // The length modifier gives the width of the argument: none, l, z and
-    // t 32 bits, ll and j 64, h and hh 16.
-    unsigned width = longs >= 2 ? 64 : shorts ? 16 : 32;
+    const unsigned width = length.int_bits;
+    const bool long_double = length.long_double;
     char buf[600];
     buf[0] = 0;
     switch (conv) {

@@ -198,18 +198,7 @@ int64_t Interpreter::scan_family(int id, const std::vector<CNode *> &arg_nodes,
     size_t width = 0;
     while (i < fmt.size() && std::isdigit(static_cast<unsigned char>(fmt[i])))
       width = width * 10 + static_cast<size_t>(fmt[i++] - '0');
-    int longs = 0, shorts = 0;
-    bool long_double = false;
-    while (i < fmt.size() && std::strchr("hlLjzt", fmt[i])) {
-      if (fmt[i] == 'h')
-        ++shorts;
-      else if (fmt[i] == 'j')
-        longs = 2;
-      else if (fmt[i] == 'l' || fmt[i] == 'L')
-        ++longs;
-      long_double |= fmt[i] == 'L';
-      ++i;
-    }
+    const LengthModifier length = read_length_modifier(fmt, i);
     if (i >= fmt.size())
       break;
     const char conv = fmt[i];
@@ -232,7 +221,7 @@ int64_t Interpreter::scan_family(int id, const std::vector<CNode *> &arg_nodes,
         const bool sgn = conv == 'd' || conv == 'i';
         int64_t v = sgn ? static_cast<int64_t>(std::strtoll(tok.c_str(), nullptr, base))
                         : static_cast<int64_t>(std::strtoull(tok.c_str(), nullptr, base));
-        const uint8_t bits = longs >= 2 ? 64 : shorts ? 16 : 32;
+        const auto bits = static_cast<uint8_t>(length.int_bits);
         store_int(target(), Layout{VC_INT, bits, sgn, false, false, false, bits / 16u}, v, true);
         ++assigned;
       }
@@ -243,7 +232,7 @@ int64_t Interpreter::scan_family(int id, const std::vector<CNode *> &arg_nodes,
       if (tok.empty() || tok.find_first_of("0123456789") == std::string::npos)
         return assigned;
       if (!suppress) {
-        const bool single = !long_double;
+        const bool single = !length.long_double;
         store_float(target(), Layout{VC_FLOAT, 64, true, false, false, single, single ? 2u : 4u},
                     std::strtod(tok.c_str(), nullptr), true);
         ++assigned;
