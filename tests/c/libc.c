@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 struct lib_probe {
   long n;
@@ -105,5 +106,9 @@ int main(void) {
   // The size_t, ptrdiff_t and intmax_t length modifiers.
   printf("%zu %td %jd\n", sizeof(struct lib_probe), &text[5] - &text[1], (intmax_t)-1 << 40);
   // CHECK-NEXT: 4 4 -1099511627776
+  // No clock: time is the epoch and clock 0, so runs repeat exactly.
+  time_t now, t2 = time(&now);
+  printf("%ld %ld %ld %g\n", (long)now, (long)t2, (long)clock(), difftime(t2 + 90, t2));
+  // CHECK-NEXT: 0 0 0 90
   return 0;
 }

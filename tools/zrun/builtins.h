@@ -29,6 +29,8 @@ enum Builtin {
   // ctype.h
   B_ISDIGIT, B_ISALPHA, B_ISALNUM, B_ISSPACE, B_ISUPPER, B_ISLOWER, B_ISXDIGIT, B_ISPRINT,
   B_ISPUNCT, B_ISCNTRL, B_TOUPPER, B_TOLOWER,
+  // time.h (no clock: every run is the same)
+  B_TIME, B_CLOCK, B_DIFFTIME,
   B_COUNT
 };
 
