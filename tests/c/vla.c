@@ -1,5 +1,6 @@
-// Variable-length arrays: storage of the function's frame from the
-// intrinsic "__vla_alloc", sizeof computed at run time, the storage of a
+// Variable-length arrays, of one dimension and more, and parameters that
+// point to them: storage of the function's frame from the intrinsic
+// "__vla_alloc", sizeof and row steps computed at run time, the storage of a
 // declaration reused each time the declaration runs again (a loop of 3000
 // arrays of up to 198 units fits in the 64K units of memory only so), released at
 // return, and kept when a tail call passes it on (zopt keeps that call).
@@ -43,6 +44,31 @@ static long chain(int n, const long *prev, int prev_len) {
 }
 // TAIL-NOT: Tail recursive self-call removed
 
+// Two dimensions: a parameter `double m[n][n]` is a pointer to rows of n
+// elements, whose bound is read once on entry; rows are stepped over with
+// ++, += and subtraction at run time.
+static double trace(int n, double m[n][n]) {
+  double t = 0;
+  for (int i = 0; i < n; i++)
+    t += m[i][i];
+  n = 0;   // the rows keep the size they had on entry
+  return t + m[1][1];
+}
+
+static int rows(int r, int c) {
+  int a[r][c];
+  for (int i = 0; i < r; i++)
+    for (int j = 0; j < c; j++)
+      a[i][j] = i * 10 + j;
+  int (*q)[c] = a;
+  q++;
+  int (*e)[c] = q;
+  e += 2;
+  printf("%d %d %d %d %u %u\n", q[0][c - 1], (*e)[1], (int)(e - q), (int)(&a[r - 1] - a),
+         (unsigned)sizeof a, (unsigned)sizeof a[0]);
+  return a[r - 1][c - 1];
+}
+
 int main(void) {
   printf("%d\n", squares(10));
   // CHECK: 285010
@@ -58,11 +84,20 @@ int main(void) {
   // CHECK-NEXT: 4945500
   printf("%ld %d\n", chain(5, 0, 0), (int)sizeof(char[squares(2) % 7 + 1]));
   // CHECK-NEXT: 1 2
+  int n = 3;
+  double m[n][n];
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      m[i][j] = i + j * 0.5;
+  printf("%g\n", trace(n, m));
+  // CHECK-NEXT: 6
+  printf("%d\n", rows(4, 3));
+  // CHECK-NEXT: 12 31 2 3 24 6
+  // CHECK-NEXT: 32
   long x[4] = {1, 2, 3, 4};
   printf("%ld\n", sum(4, x));
   // CHECK-NEXT: 10
 #ifdef OVERRUN
-  int n = 3;
   short t[n];
   t[n] = 1;
   // BAD: zrun: error: access outside any object in main at {{.*}}vla.c:[[@LINE-1]]

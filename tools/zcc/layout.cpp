@@ -90,8 +90,14 @@ TYPE *TypeMapper::map_unqualified(QualType qt, SourceLocation loc) {
   const Type *t = qt.getTypePtr();
   if (const auto *bt = dyn_cast<BuiltinType>(t))
     return map_builtin(bt, loc);
-  if (const auto *pt = dyn_cast<PointerType>(t))
-    return pkg_.mk_pointer(map(pt->getPointeeType(), loc));
+  if (const auto *pt = dyn_cast<PointerType>(t)) {
+    // A pointer to a variable-length array points to its innermost element:
+    // arithmetic on it scales by sizes zcc computes at run time.
+    QualType pointee = pt->getPointeeType();
+    while (pointee->isVariablyModifiedType() && pointee->isArrayType())
+      pointee = ctx_.getAsArrayType(pointee)->getElementType();
+    return pkg_.mk_pointer(map(pointee, loc));
+  }
   if (const auto *at = dyn_cast<ArrayType>(t)) {
     TYPE *elem = map(at->getElementType(), loc);
     uint64_t count = array_count(at, loc);

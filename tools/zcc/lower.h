@@ -234,19 +234,21 @@ private:
   NODE *va_builtin(const clang::CallExpr *ce, const std::string &name);
   NODE *va_arg(const clang::VAArgExpr *va);
   NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
-  // A variable-length array is a pointer local (in locals_) to storage of
-  // the function's frame; its element count is kept in a temporary.
-  struct Vla {
-    SYMTAB *count;
-    uint64_t element_units;
-  };
+  // Variable-length arrays.  A variably modified array is handled through
+  // its address, a pointer to its innermost element of fixed size; the
+  // element counts are kept in temporaries (vla_counts_) when the
+  // declaration or the function's entry evaluates them.
   void lower_vla_decl(const clang::VarDecl *vd);
-  const Vla *vla_of(const clang::Expr *e) const;
+  void save_vla_counts(clang::QualType t, SrcPos pos);
+  NODE *vla_units(clang::QualType t, clang::SourceLocation loc);
+  NODE *vla_address(const clang::Expr *e);
+  bool is_vla(const clang::Expr *e) const;
   NODE *vla_size(const clang::UnaryExprOrTypeTraitExpr *ue);
   NODE *member(const clang::MemberExpr *me);
   NODE *subscript(const clang::ArraySubscriptExpr *ae);
   NODE *pointer_offset(NODE *ptr, NODE *index, clang::QualType pointee, bool minus,
                        clang::SourceLocation loc);
+  NODE *scaled_index(NODE *index, clang::QualType pointee, clang::SourceLocation loc);
   NODE *string_literal(const clang::StringLiteral *sl);
   NODE *field_leaf(const clang::FieldDecl *f, clang::SourceLocation loc);
   NODE *icon(__int128 v, TYPE *t);
@@ -279,7 +281,8 @@ private:
   FunctionOut *fn_ = nullptr;
   const clang::FunctionDecl *fdecl_ = nullptr;
   std::map<const clang::VarDecl *, SYMTAB *> locals_;
-  std::map<const clang::VarDecl *, Vla> vlas_;
+  std::set<const clang::VarDecl *> vla_vars_;
+  std::map<const clang::Type *, SYMTAB *> vla_counts_;
   std::map<const clang::LabelDecl *, uint32_t> labels_;
   std::vector<uint32_t> break_labels_, continue_labels_;
   struct SwitchCtx {

@@ -451,7 +451,8 @@ void Lowerer::lower_function(const FunctionDecl *fd) {
   fn_ = &f;
   fdecl_ = fd;
   locals_.clear();
-  vlas_.clear();
+  vla_vars_.clear();
+  vla_counts_.clear();
   labels_.clear();
   label_count_ = 0;   // labels are numbered per function
   f.symbol = sym;
@@ -472,6 +473,11 @@ void Lowerer::lower_function(const FunctionDecl *fd) {
     locals_[p] = s;
     ++i;
   }
+  // The bounds of variably modified parameters (`double a[n][m]`) are
+  // evaluated once, on entry.
+  for (const ParmVarDecl *p : fd->parameters())
+    if (p->getType()->isVariablyModifiedType())
+      save_vla_counts(p->getType(), f.body);
   lower_stmt(body);
   if (!last_is_jump() || f.items.back().tree->op == BRANCH) {
     TYPE *rt = ty(fd->getReturnType(), loc);

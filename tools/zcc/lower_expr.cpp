@@ -206,8 +206,8 @@ NODE *Lowerer::lower_cast(const CastExpr *ce) {
       return string_literal(sl);
     if (const auto *pe = dyn_cast<PredefinedExpr>(inner))
       return string_literal(pe->getFunctionName());
-    if (vla_of(inner))
-      return lvalue(inner);   // the pointer local is the decayed array
+    if (is_vla(inner))
+      return convert(vla_address(inner), ty(ce->getType(), loc), loc);
     return mk_unary(ACONV, lvalue(sub), ty(ce->getType(), loc));
   }
   case CK_FunctionToPointerDecay:
@@ -270,14 +270,25 @@ NODE *Lowerer::member(const MemberExpr *me) {
 NODE *Lowerer::pointer_offset(NODE *ptr, NODE *index, QualType pointee, bool minus,
                               SourceLocation loc) {
   TYPE *int_t = types_.int_type(IK_INT);
-  uint64_t bits = types_.size_bits(pointee, loc);
   index = convert(index, int_t, loc);
   if (index->op == ICON && index->icon.is_zero()) {
     erase_tree(index);
     return ptr;
   }
-  NODE *scaled = mk_binary(PMCONV, index, icon(static_cast<int64_t>(bits), int_t), int_t);
-  return mk_binary(minus ? MINUS : PLUS, ptr, scaled, ptr->type);
+  return mk_binary(minus ? MINUS : PLUS, ptr, scaled_index(index, pointee, loc), ptr->type);
+}
+
+// PMCONV(index, size of pointee in bits): the offset of index elements.  A
+// variable-length row's size is known only at run time: PMCONV(index *
+// units, 16).
+NODE *Lowerer::scaled_index(NODE *index, QualType pointee, SourceLocation loc) {
+  TYPE *int_t = types_.int_type(IK_INT);
+  if (pointee->isVariablyModifiedType()) {
+    NODE *units = convert(vla_units(pointee, loc), int_t, loc);
+    return mk_binary(PMCONV, mk_binary(MULT, index, units, int_t), icon(16, int_t), int_t);
+  }
+  uint64_t bits = types_.size_bits(pointee, loc);
+  return mk_binary(PMCONV, index, icon(static_cast<int64_t>(bits), int_t), int_t);
 }
 
 NODE *Lowerer::subscript(const ArraySubscriptExpr *ae) {
@@ -307,12 +318,11 @@ NODE *Lowerer::lvalue(const Expr *e) {
   SourceLocation loc = e->getExprLoc();
   if (const auto *cl = dyn_cast<CompoundLiteralExpr>(e))
     return compound_literal(cl);
+  if (is_vla(e))
+    unsupported(loc, "this use of a variable-length array");
   if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
     const ValueDecl *d = dr->getDecl();
     if (const auto *vd = dyn_cast<VarDecl>(d)) {
-      if (vd->getType()->isVariableArrayType() && dr->getType()->isVariableArrayType() &&
-          !vlas_.count(vd))
-        unsupported(loc, "variable-length array '" + vd->getNameAsString() + "'");
       SYMTAB *s = nullptr;
       if (auto it = locals_.find(vd); it != locals_.end())
         s = it->second;
@@ -390,6 +400,8 @@ NODE *Lowerer::unary(const UnaryOperator *uo) {
   case UO_Deref:
     return lvalue(uo);
   case UO_AddrOf: {
+    if (is_vla(sub))
+      return convert(vla_address(sub), t, loc);
     NODE *lv = lvalue(sub);
     if (lv->op == UMULT) {
       NODE *p = lv->left;
@@ -413,13 +425,14 @@ NODE *Lowerer::unary(const UnaryOperator *uo) {
     TYPE *lt = lv->type;
     NODE *step;
     if (sub->getType()->isPointerType()) {
-      uint64_t units = types_.size_units(sub->getType()->getPointeeType(), loc);
-      if (post)
-        step = icon(static_cast<int64_t>(units), types_.int_type(IK_INT));
+      QualType pointee = sub->getType()->getPointeeType();
+      TYPE *int_t = types_.int_type(IK_INT);
+      if (!post)
+        step = scaled_index(icon(1, int_t), pointee, loc);
+      else if (pointee->isVariablyModifiedType())
+        step = convert(vla_units(pointee, loc), int_t, loc);
       else
-        step = mk_binary(PMCONV, icon(1, types_.int_type(IK_INT)),
-                         icon(static_cast<int64_t>(units * 16), types_.int_type(IK_INT)),
-                         types_.int_type(IK_INT));
+        step = icon(static_cast<int64_t>(types_.size_units(pointee, loc)), int_t);
     } else if (lt->is_floating()) {
       step = mk_fcon(1.0, lt);
     } else if (lt->is_integral() && lt->getr()->subkind == IK_BOOL) {
@@ -542,6 +555,10 @@ NODE *Lowerer::binary(const BinaryOperator *bo) {
       NODE *a = rvalue(l);
       NODE *b = convert(rvalue(r), a->type, loc);
       NODE *diff = mk_binary(MINUS, a, b, a->type);
+      if (lt->getPointeeType()->isVariablyModifiedType()) {
+        NODE *units = convert(vla_units(lt->getPointeeType(), loc), int_t, loc);
+        return mk_binary(DIV, mk_binary(PVCONV, diff, icon(16, int_t), int_t), units, t);
+      }
       uint64_t bits = types_.size_bits(lt->getPointeeType(), loc);
       return mk_binary(PVCONV, diff, icon(static_cast<int64_t>(bits), int_t), t);
     }
@@ -578,9 +595,7 @@ NODE *Lowerer::compound_assign(const CompoundAssignOperator *ca) {
   TYPE *lt = lv->type;
   if (l->getType()->isPointerType()) {
     NODE *idx = convert(rvalue(r), types_.int_type(IK_INT), loc);
-    uint64_t bits = types_.size_bits(l->getType()->getPointeeType(), loc);
-    NODE *scaled = mk_binary(PMCONV, idx, icon(static_cast<int64_t>(bits), types_.int_type(IK_INT)),
-                             types_.int_type(IK_INT));
+    NODE *scaled = scaled_index(idx, l->getType()->getPointeeType(), loc);
     return mk_binary(op == PLUS ? PLUSASG : MINUSASG, lv, scaled, lt);
   }
   TYPE *ct = ty(ca->getComputationLHSType(), loc);
@@ -631,32 +646,50 @@ NODE *Lowerer::compound_literal(const CompoundLiteralExpr *cl) {
   return mk_unary(UMULT, seq(std::move(inits), mk_unary(UAND, mk_name(tmp, t), pt)), t);
 }
 
-// The variable-length array a DeclRefExpr names, if any.
-const Lowerer::Vla *Lowerer::vla_of(const Expr *e) const {
-  const auto *dr = dyn_cast<DeclRefExpr>(e->IgnoreParens());
-  const auto *vd = dr ? dyn_cast<VarDecl>(dr->getDecl()) : nullptr;
-  auto it = vd ? vlas_.find(vd) : vlas_.end();
-  return it == vlas_.end() ? nullptr : &it->second;
+bool Lowerer::is_vla(const Expr *e) const {
+  QualType t = e->getType();
+  return t->isVariablyModifiedType() && t->isArrayType();
 }
 
-// sizeof of a variable-length array or type, computed at run time: the
-// count kept at the declaration, or the size expression of a type (which C
-// evaluates), times the element's units.
-NODE *Lowerer::vla_size(const UnaryExprOrTypeTraitExpr *ue) {
-  SourceLocation loc = ue->getExprLoc();
-  TYPE *t = ty(ue->getType(), loc);
-  if (!ue->isArgumentType()) {
-    if (const Vla *v = vla_of(ue->getArgumentExpr()))
-      return mk_binary(MULT, convert(mk_name(v->count), t, loc),
-                       icon(static_cast<int64_t>(v->element_units), t), t);
-    unsupported(loc, "sizeof of this variable-length array");
+// The units a variably modified type takes, computed at run time: the
+// counts kept in temporaries (or, for a bound no declaration evaluated, its
+// expression) times the element's units.
+NODE *Lowerer::vla_units(QualType t, SourceLocation loc) {
+  TYPE *size_t_type = types_.int_type(IK_UINT);
+  const ArrayType *at = ctx_.getAsArrayType(t);
+  if (!at || !t->isVariablyModifiedType())
+    return icon(static_cast<int64_t>(types_.size_units(t, loc)), size_t_type);
+  NODE *count;
+  if (const auto *vat = dyn_cast<VariableArrayType>(at)) {
+    if (auto it = vla_counts_.find(vat); it != vla_counts_.end())
+      count = mk_name(it->second);
+    else if (vat->getSizeExpr())
+      count = convert(rvalue(vat->getSizeExpr()), size_t_type, loc);
+    else
+      unsupported(loc, "variable-length array of unspecified size");
+  } else if (const auto *cat = dyn_cast<ConstantArrayType>(at)) {
+    count = icon(static_cast<int64_t>(types_.array_count(cat, loc)), size_t_type);
+  } else {
+    unsupported(loc, "array of unknown size");
   }
-  const auto *vat = ctx_.getAsVariableArrayType(ue->getArgumentType());
-  if (!vat || vat->getElementType()->isVariablyModifiedType())
-    unsupported(loc, "sizeof of this variable-length array");
-  const uint64_t units = types_.size_units(vat->getElementType(), loc);
-  return mk_binary(MULT, convert(rvalue(vat->getSizeExpr()), t, loc),
-                   icon(static_cast<int64_t>(units), t), t);
+  return mk_binary(MULT, count, vla_units(at->getElementType(), loc), size_t_type);
+}
+
+// The address of an expression of variably modified array type, as a
+// pointer to its innermost element.
+NODE *Lowerer::vla_address(const Expr *e) {
+  e = e->IgnoreParens();
+  SourceLocation loc = e->getExprLoc();
+  if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
+    const auto *vd = dyn_cast<VarDecl>(dr->getDecl());
+    if (vd && vla_vars_.count(vd))
+      return mk_name(locals_.at(vd));
+  }
+  if (const auto *ae = dyn_cast<ArraySubscriptExpr>(e))
+    return pointer_offset(rvalue(ae->getBase()), rvalue(ae->getIdx()), ae->getType(), false, loc);
+  if (const auto *uo = dyn_cast<UnaryOperator>(e); uo && uo->getOpcode() == UO_Deref)
+    return rvalue(uo->getSubExpr());
+  unsupported(loc, "this use of a variable-length array");
 }
 
 // ------------------------------------------------------------ calls
@@ -788,8 +821,9 @@ NODE *Lowerer::rvalue(const Expr *e) {
   if (isa<MemberExpr>(e) || isa<ArraySubscriptExpr>(e))
     return lvalue(e);
   if (const auto *ue = dyn_cast<UnaryExprOrTypeTraitExpr>(e);
-      ue && ue->getKind() == UETT_SizeOf && ue->getTypeOfArgument()->isVariableArrayType())
-    return vla_size(ue);
+      ue && ue->getKind() == UETT_SizeOf && ue->getTypeOfArgument()->isVariablyModifiedType() &&
+      ue->getTypeOfArgument()->isArrayType())
+    return convert(vla_units(ue->getTypeOfArgument(), loc), ty(ue->getType(), loc), loc);
   if (isa<UnaryExprOrTypeTraitExpr>(e) || isa<OffsetOfExpr>(e))
     return icon(eval_int(e), ty(e->getType(), loc));
   if (isa<ImplicitValueInitExpr>(e)) {

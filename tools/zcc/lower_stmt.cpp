@@ -211,36 +211,56 @@ void Lowerer::init_object(NODE *lv, QualType qt, const Expr *e, SrcPos pos) {
   emit(mk_binary(ASG, lv, convert(rvalue(e), t, loc), t), pos);
 }
 
-// `T a[n]`: the count is evaluated once into a temporary, and `a` is a
-// pointer to n * sizeof(T) units that the intrinsic "__vla_alloc" gives
-// from the function's frame.  The storage lasts until the function returns
-// or the declaration runs again (the earlier instance is then dead).
+// `T a[n][m]...`: the counts are evaluated once into temporaries, and `a`
+// is a pointer to the units the whole array takes, which the intrinsic
+// "__vla_alloc" gives from the function's frame.  The storage lasts until
+// the function returns or the declaration runs again (the earlier instance
+// is then dead).
 void Lowerer::lower_vla_decl(const VarDecl *vd) {
   SourceLocation loc = vd->getLocation();
-  const auto *vat = ctx_.getAsVariableArrayType(vd->getType());
-  QualType et = vat->getElementType();
-  if (et->isVariablyModifiedType())
-    unsupported(loc, "variable-length array of more than one dimension");
   if (vd->getInit())
     unsupported(loc, "initialized variable-length array");
-  TYPE *elem = ty(et, loc);
-  TYPE *size_t_type = types_.int_type(IK_UINT);
-  TYPE *pt = types_.pointer_to(elem);
+  QualType qt = vd->getType();
   SrcPos pos = pos_of(loc);
-  SYMTAB *count = new_temp(size_t_type);
+  save_vla_counts(qt, pos);
+  QualType elem = qt;
+  while (elem->isArrayType())
+    elem = ctx_.getAsArrayType(elem)->getElementType();
+  TYPE *pt = types_.pointer_to(ty(elem, loc));
   SYMTAB *s = new_symbol(vd->getNameAsString(), pt, SC_AUTO, pos, pt->size, pt->align ? pt->align : 16);
   fn_->locals.push_back(s);
   locals_[vd] = s;
-  const uint64_t units = types_.size_units(et, loc);
-  vlas_[vd] = Vla{count, units};
-  emit(mk_binary(ASG, mk_name(count), convert(rvalue(vat->getSizeExpr()), size_t_type, loc),
-                 size_t_type),
-       pos);
+  vla_vars_.insert(vd);
   NODE *alloc = new_node(ICALL, pt);
   alloc->set_callee_name("__vla_alloc");
-  alloc->left = mk_binary(MULT, mk_name(count), icon(static_cast<int64_t>(units), size_t_type),
-                          size_t_type);
+  alloc->left = vla_units(qt, loc);
   emit(mk_binary(ASG, mk_name(s), alloc, pt), pos);
+}
+
+// Evaluates the element count of every variable-length array level of t
+// (through pointers) into a temporary, outermost first.
+void Lowerer::save_vla_counts(QualType t, SrcPos pos) {
+  for (;;) {
+    if (const auto *pt = t->getAs<PointerType>()) {
+      t = pt->getPointeeType();
+      continue;
+    }
+    const ArrayType *at = ctx_.getAsArrayType(t);
+    if (!at)
+      return;
+    if (const auto *vat = dyn_cast<VariableArrayType>(at)) {
+      if (!vla_counts_.count(vat) && vat->getSizeExpr()) {
+        TYPE *size_t_type = types_.int_type(IK_UINT);
+        SYMTAB *count = new_temp(size_t_type);
+        emit(mk_binary(ASG, mk_name(count),
+                       convert(rvalue(vat->getSizeExpr()), size_t_type, vat->getSizeExpr()->getExprLoc()),
+                       size_t_type),
+             pos);
+        vla_counts_[vat] = count;
+      }
+    }
+    t = at->getElementType();
+  }
 }
 
 void Lowerer::lower_local_decl(const VarDecl *vd) {
@@ -255,7 +275,7 @@ void Lowerer::lower_local_decl(const VarDecl *vd) {
       lower_global_init(vd, s);
     return;
   }
-  if (vd->getType()->isVariableArrayType())
+  if (vd->getType()->isVariablyModifiedType() && vd->getType()->isArrayType())
     return lower_vla_decl(vd);
   TYPE *t = ty(vd->getType(), loc);
   if (t->size == 0)
@@ -264,6 +284,8 @@ void Lowerer::lower_local_decl(const VarDecl *vd) {
                          t->align ? t->align : 16);
   fn_->locals.push_back(s);
   locals_[vd] = s;
+  if (vd->getType()->isVariablyModifiedType())
+    save_vla_counts(vd->getType(), pos_of(loc));   // a pointer to a VLA
   if (const Expr *init = vd->getInit())
     init_object(mk_name(s), vd->getType(), init, pos_of(loc));
 }
