@@ -231,7 +231,7 @@ private:
   NODE *binary(const clang::BinaryOperator *bo);
   NODE *compound_assign(const clang::CompoundAssignOperator *ca);
   NODE *call(const clang::CallExpr *ce);
-  NODE *va_builtin(const clang::CallExpr *ce, const std::string &name);
+  NODE *builtin_call(const clang::CallExpr *ce, const std::string &name);
   NODE *va_arg(const clang::VAArgExpr *va);
   NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
   // Variable-length arrays.  A variably modified array is handled through

@@ -701,7 +701,7 @@ NODE *Lowerer::call(const CallExpr *ce) {
     if (name == "_nassert")
       unsupported(loc, "_nassert used as a value");
     if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0) {
-      if (NODE *n = va_builtin(ce, name))
+      if (NODE *n = builtin_call(ce, name))
         return n;
       unsupported(loc, "builtin function '" + name + "'");
     }
@@ -730,15 +730,20 @@ NODE *Lowerer::call(const CallExpr *ce) {
   return n;
 }
 
+// The builtins zcc knows: branch hints, and the variable argument lists.
 // A variable argument list is a `char *` (clang's va_list on the i386
 // target) into the variadic area that zrun gives a call of a variadic
 // function: consecutive slots of the arguments after the named ones, each
 // its size rounded up to 2 units.  va_start takes the area's address from
 // the intrinsic "__va_start"; va_arg steps over one slot and loads from
 // it; va_end does nothing; va_copy copies the pointer.
-NODE *Lowerer::va_builtin(const CallExpr *ce, const std::string &name) {
+NODE *Lowerer::builtin_call(const CallExpr *ce, const std::string &name) {
   SourceLocation loc = ce->getExprLoc();
-  if (name == "__builtin_va_end")
+  // A branch hint is its first operand's value; an unreachable point is
+  // nothing (as a statement it writes none).
+  if (name == "__builtin_expect")
+    return convert(rvalue(ce->getArg(0)), ty(ce->getType(), loc), loc);
+  if (name == "__builtin_va_end" || name == "__builtin_unreachable")
     return nop();
   if (name != "__builtin_va_start" && name != "__builtin_va_copy")
     return nullptr;
@@ -836,8 +841,16 @@ NODE *Lowerer::rvalue(const Expr *e) {
   }
   if (const auto *sl = dyn_cast<StringLiteral>(e))
     return string_literal(sl);
-  if (isa<BinaryConditionalOperator>(e))
-    unsupported(loc, "conditional operator without a middle operand");
+  if (const auto *bco = dyn_cast<BinaryConditionalOperator>(e)) {
+    // a ?: b is t = a, t ? t : b with a evaluated once.
+    TYPE *t = ty(bco->getType(), loc);
+    NODE *a = rvalue(bco->getCommon());
+    SYMTAB *tmp = new_temp(a->type);
+    NODE *set = mk_binary(ASG, mk_name(tmp), a, a->type);
+    NODE *pick = mk_binary(COLON, convert(mk_name(tmp), t, loc),
+                           convert(rvalue(bco->getFalseExpr()), t, loc), t);
+    return seq({set}, mk_binary(QUEST, truth(mk_name(tmp)), pick, t));
+  }
   if (isa<StmtExpr>(e))
     unsupported(loc, "statement expression");
   if (isa<CompoundLiteralExpr>(e))

@@ -447,8 +447,8 @@ void Lowerer::lower_stmt(const Stmt *s) {
         emit(mk_unary(ASSERT, cond(ce->getArg(0)), types_.void_type()), pos);
         return;
       }
-      if (fd && fd->getName() == "__builtin_va_end")
-        return;   // no statement: the list needs no cleaning up
+      if (fd && (fd->getName() == "__builtin_va_end" || fd->getName() == "__builtin_unreachable"))
+        return;   // no statement: nothing to do at run time
     }
     emit(rvalue(e), pos);
     return;
