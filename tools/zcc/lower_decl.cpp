@@ -390,7 +390,8 @@ void Lowerer::collect_init(InitPieces &p, uint64_t offset, QualType qt, const Ex
   NODE *value;
   if (t->is_floating()) {
     llvm::APFloat f(0.0);
-    if (!e->EvaluateAsFloat(f, ctx_))
+    // NaN and infinities (0.0f / 0.0f, 1.0f / 0.0f) are constants in C.
+    if (!e->EvaluateAsFloat(f, ctx_, Expr::SE_AllowUndefinedBehavior))
       unsupported(loc, "floating initializer is not a constant");
     bool lost = false;
     f.convert(llvm::APFloat::IEEEdouble(), llvm::APFloat::rmNearestTiesToEven, &lost);

@@ -19,16 +19,21 @@ enum Builtin {
   // stdio.h
   B_PRINTF, B_FPRINTF, B_SPRINTF, B_SNPRINTF, B_VPRINTF, B_VFPRINTF, B_VSPRINTF, B_VSNPRINTF,
   B_PUTCHAR, B_PUTS, B_FPUTS, B_FPUTC, B_PUTC, B_FFLUSH, B_GETCHAR,
-  B_SCANF, B_SSCANF, B_FGETS, B_FGETC, B_GETC,
+  B_SCANF, B_SSCANF, B_FGETS, B_FGETC, B_GETC, B_PERROR,
   // stdlib.h
   B_ABORT, B_EXIT, B_MALLOC, B_CALLOC, B_REALLOC, B_FREE, B_ABS, B_LABS, B_LLABS, B_ATOI,
   B_ATOL, B_STRTOL, B_STRTOUL, B_RAND, B_SRAND, B_QSORT, B_BSEARCH,
+  B_ATOF, B_STRTOD, B_STRTOF, B_STRTOLD,
   // string.h
   B_MEMCPY, B_MEMMOVE, B_MEMSET, B_MEMCMP, B_MEMCHR, B_STRLEN, B_STRCMP, B_STRNCMP, B_STRCPY,
   B_STRNCPY, B_STRCAT, B_STRNCAT, B_STRCHR, B_STRRCHR, B_STRSTR, B_STRDUP,
+  B_STRSPN, B_STRCSPN, B_STRPBRK, B_STRTOK,
   // ctype.h
   B_ISDIGIT, B_ISALPHA, B_ISALNUM, B_ISSPACE, B_ISUPPER, B_ISLOWER, B_ISXDIGIT, B_ISPRINT,
-  B_ISPUNCT, B_ISCNTRL, B_TOUPPER, B_TOLOWER,
+  B_ISPUNCT, B_ISGRAPH, B_ISCNTRL, B_TOUPPER, B_TOLOWER,
+  // math.h functions with an int or pointer operand, by floating type of
+  // the call: double and float (both 32 bits), long double (64)
+  B_LDEXP, B_LDEXPF, B_LDEXPL, B_FREXP, B_FREXPF, B_FREXPL, B_MODF, B_MODFF, B_MODFL,
   // time.h (no clock: every run is the same)
   B_TIME, B_CLOCK, B_DIFFTIME,
   B_COUNT
@@ -73,5 +78,7 @@ LengthModifier read_length_modifier(const std::string &fmt, size_t &i);
 constexpr Layout kIntLayout{VC_INT, 32, true, false, false, false, 2};
 constexpr Layout kUnsignedLayout{VC_INT, 32, false, false, false, false, 2};
 constexpr Layout kPointerLayout{VC_INT, 16, false, true, false, false, 1};
+constexpr Layout kFloatLayout{VC_FLOAT, 64, true, false, false, true, 2};
+constexpr Layout kLongDoubleLayout{VC_FLOAT, 64, true, false, false, false, 4};
 
 } // namespace zor::run

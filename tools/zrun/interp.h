@@ -267,6 +267,7 @@ private:
   uint32_t va_ = 0;            // variadic area of the current call
   uint32_t empty_area_ = 0;    // ... of calls of functions without one
   uint32_t rand_next_ = 1;     // the state of rand
+  uint32_t strtok_next_ = 0;   // where strtok goes on; 0 when nowhere
 
   std::deque<CNode> nodes_;
   std::deque<CallSite> callsites_;
@@ -360,6 +361,9 @@ private:
   std::string read_string(uint32_t addr, size_t limit = SIZE_MAX);
   uint32_t find_unit(uint32_t s, uint16_t c, uint32_t n, bool last);
   int64_t compare_units(uint32_t a, uint32_t b, uint32_t n, bool units);
+  uint32_t span(uint32_t s, uint32_t set, bool in_set);
+  Val string_token(uint32_t s, uint32_t delimiters);
+  uint32_t parse_float(uint32_t s, bool single, double &v);
   // The text a printf format gives with its arguments; `fn` names the
   // caller in messages.
   std::string format(const char *fn, uint32_t fmt, FormatArgs &args);

@@ -22,13 +22,16 @@ namespace {
 const char *const kBuiltinNames[B_COUNT] = {
   "printf", "fprintf", "sprintf", "snprintf", "vprintf", "vfprintf", "vsprintf", "vsnprintf",
   "putchar", "puts", "fputs", "fputc", "putc", "fflush", "getchar",
-  "scanf", "sscanf", "fgets", "fgetc", "getc",
+  "scanf", "sscanf", "fgets", "fgetc", "getc", "perror",
   "abort", "exit", "malloc", "calloc", "realloc", "free", "abs", "labs", "llabs", "atoi",
   "atol", "strtol", "strtoul", "rand", "srand", "qsort", "bsearch",
+  "atof", "strtod", "strtof", "strtold",
   "memcpy", "memmove", "memset", "memcmp", "memchr", "strlen", "strcmp", "strncmp", "strcpy",
   "strncpy", "strcat", "strncat", "strchr", "strrchr", "strstr", "strdup",
+  "strspn", "strcspn", "strpbrk", "strtok",
   "isdigit", "isalpha", "isalnum", "isspace", "isupper", "islower", "isxdigit", "isprint",
-  "ispunct", "iscntrl", "toupper", "tolower",
+  "ispunct", "isgraph", "iscntrl", "toupper", "tolower",
+  "ldexp", "ldexpf", "ldexpl", "frexp", "frexpf", "frexpl", "modf", "modff", "modfl",
   "time", "clock", "difftime",
 };
 
@@ -50,12 +53,16 @@ double m_cosh(double x) { return std::cosh(x); }
 double m_tanh(double x) { return std::tanh(x); }
 double m_round(double x) { return std::round(x); }
 double m_trunc(double x) { return std::trunc(x); }
+double m_cbrt(double x) { return std::cbrt(x); }
+double m_log2(double x) { return std::log2(x); }
+double m_exp2(double x) { return std::exp2(x); }
 double m_fmod(double x, double y) { return std::fmod(x, y); }
 double m_atan2(double y, double x) { return std::atan2(y, x); }
 double m_pow(double x, double y) { return std::pow(x, y); }
 double m_fmin(double x, double y) { return std::fmin(x, y); }
 double m_fmax(double x, double y) { return std::fmax(x, y); }
 double m_hypot(double x, double y) { return std::hypot(x, y); }
+double m_copysign(double x, double y) { return std::copysign(x, y); }
 
 const MathFunction kMath[] = {
   {"fabs", m_fabs, nullptr},   {"sqrt", m_sqrt, nullptr},   {"floor", m_floor, nullptr},
@@ -66,6 +73,8 @@ const MathFunction kMath[] = {
   {"tanh", m_tanh, nullptr},   {"round", m_round, nullptr}, {"trunc", m_trunc, nullptr},
   {"fmod", nullptr, m_fmod},   {"atan2", nullptr, m_atan2}, {"pow", nullptr, m_pow},
   {"fmin", nullptr, m_fmin},   {"fmax", nullptr, m_fmax},   {"hypot", nullptr, m_hypot},
+  {"cbrt", m_cbrt, nullptr},   {"log2", m_log2, nullptr},   {"exp2", m_exp2, nullptr},
+  {"copysign", nullptr, m_copysign},
 };
 constexpr int kMathCount = static_cast<int>(sizeof kMath / sizeof kMath[0]);
 
@@ -87,6 +96,7 @@ bool in_class(int id, int64_t c) {
   case B_ISXDIGIT: return digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   case B_ISPRINT: return print;
   case B_ISPUNCT: return print && c != ' ' && !upper && !lower && !digit;
+  case B_ISGRAPH: return print && c != ' ';
   default: return !print;   // B_ISCNTRL
   }
 }
@@ -268,6 +278,49 @@ int64_t Interpreter::compare_units(uint32_t a, uint32_t b, uint32_t n, bool unit
   return 0;
 }
 
+// The length of the initial segment of the string at s made only of units
+// of the string `set` (in_set) or only of units not in it (strspn, strcspn).
+uint32_t Interpreter::span(uint32_t s, uint32_t set, bool in_set) {
+  std::vector<uint16_t> members;
+  for (uint32_t a = set;; ++a) {
+    check(a, 1, false);
+    if (memory_[a] == 0)
+      break;
+    members.push_back(memory_[a]);
+  }
+  for (uint32_t n = 0;; ++n) {
+    check(int64_t{s} + n, 1, false);
+    uint16_t c = memory_[s + n];
+    if (c == 0 || (std::find(members.begin(), members.end(), c) != members.end()) != in_set)
+      return n;
+  }
+}
+
+// strtok: the next token of the string at s, or of the one the previous
+// call stopped in when s is 0.  The delimiter ending the token is
+// overwritten with a terminator; after the last token every call with a
+// null s gives a null pointer until a new string is given.
+Val Interpreter::string_token(uint32_t s, uint32_t delimiters) {
+  Val r;
+  r.i = 0;
+  if (s == 0)
+    s = strtok_next_;
+  strtok_next_ = 0;
+  if (s == 0)
+    return r;
+  s += span(s, delimiters, true);
+  if (memory_[s] == 0)   // checked by span
+    return r;
+  uint32_t end = s + span(s, delimiters, false);
+  if (memory_[end] != 0) {
+    check(end, 1, true);
+    memory_[end] = 0;
+    strtok_next_ = end + 1;
+  }
+  r.i = s;
+  return r;
+}
+
 // ------------------------------------------------------------------ calls
 
 Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args) {
@@ -278,6 +331,7 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
       fail(builtin_name(id) + " with too few arguments");
   };
   auto integer = [&](size_t k) { return as_int(args[k], arg_nodes[k]); };
+  auto real = [&](size_t k) { return as_double(args[k], arg_nodes[k]); };
   // A pointer operand: an uninitialized one is reported here.
   auto ptr = [&](size_t k) {
     if (poisoned(args[k].i))
@@ -293,8 +347,7 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
   };
   if (const MathFunction *m = math_function(id)) {
     need(m->binary ? 2 : 1);
-    double x = as_double(args[0], arg_nodes[0]);
-    r.d = m->binary ? m->binary(x, as_double(args[1], arg_nodes[1])) : m->unary(x);
+    r.d = m->binary ? m->binary(real(0), real(1)) : m->unary(real(0));
     return r;
   }
   if (id >= B_ISDIGIT && id <= B_ISCNTRL) {
@@ -545,6 +598,63 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     r.i = heap_alloc(len + 1, false);
     if (r.i)
       copy_string(static_cast<uint32_t>(r.i), s);
+    return r;
+  }
+  case B_STRSPN:
+  case B_STRCSPN:
+    need(2);
+    r.i = span(ptr(0), ptr(1), id == B_STRSPN);
+    return r;
+  case B_STRPBRK: {
+    need(2);
+    uint32_t at = ptr(0) + span(ptr(0), ptr(1), false);
+    r.i = memory_[at] ? at : 0;   // span checked the unit it stopped at
+    return r;
+  }
+  case B_STRTOK:
+    need(2);
+    return string_token(args[0].i ? ptr(0) : 0, ptr(1));
+  case B_ATOF:
+  case B_STRTOD:
+  case B_STRTOF:
+  case B_STRTOLD: {
+    need(id == B_ATOF ? 1 : 2);
+    uint32_t end = parse_float(ptr(0), id != B_STRTOLD, r.d);
+    if (id != B_ATOF && args[1].i != 0)
+      store_int(ptr(1), kPointerLayout, end, true);
+    return r;
+  }
+  case B_LDEXP:
+  case B_LDEXPF:
+  case B_LDEXPL:
+    need(2);
+    r.d = std::ldexp(real(0), static_cast<int>(wrap(integer(1), kIntLayout)));
+    return r;
+  case B_FREXP:
+  case B_FREXPF:
+  case B_FREXPL: {
+    need(2);
+    int e = 0;
+    r.d = std::frexp(real(0), &e);
+    store_int(ptr(1), kIntLayout, e, true);   // 0 for zero, infinity and NaN
+    return r;
+  }
+  case B_MODF:
+  case B_MODFF:
+  case B_MODFL: {
+    // The integral part is stored in the floating type of the call.
+    need(2);
+    double whole = 0;
+    r.d = std::modf(real(0), &whole);
+    store_float(ptr(1), id == B_MODFL ? kLongDoubleLayout : kFloatLayout, whole, true);
+    return r;
+  }
+  case B_PERROR: {
+    // There is no errno: the message says so.
+    std::string text = args.empty() || args[0].i == 0 ? "" : read_string(ptr(0));
+    if (!text.empty())
+      text += ": ";
+    write_stream(kBuiltinNames[id], 2 /* stderr */, text + "unknown error\n");
     return r;
   }
   case B_TOUPPER:

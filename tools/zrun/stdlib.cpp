@@ -1,13 +1,21 @@
 // tools/zrun/stdlib.cpp - the runtime functions of zrun that parse numbers
-// (atoi, atol, strtol, strtoul) and those that call back into the program
-// (qsort, bsearch).
+// (atoi, atol, strtol, strtoul; atof and the strtod family) and those that
+// call back into the program (qsort, bsearch).
 //
 // long is 32 bits: strtol saturates at LONG_MIN and LONG_MAX, strtoul at
-// ULONG_MAX.  qsort sorts with a merge sort on the element indexes, calling
-// the comparator on the elements where they are, and then moves the
-// elements once: the comparator always sees the array as it was passed, and
-// a comparator that is not consistent cannot take the sort out of bounds.
+// ULONG_MAX.  A floating number is rounded once, from its text straight to
+// the type of the result (single for atof, strtod and strtof, double for
+// strtold), as the host's strtof and strtod do in the C locale.
+//
+// qsort sorts with a merge sort on the element indexes, calling the
+// comparator on the elements where they are, and then moves the elements
+// once: the comparator always sees the array as it was passed, and a
+// comparator that is not consistent cannot take the sort out of bounds.
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "tools/zrun/builtins.h"
@@ -28,7 +36,30 @@ int digit_value(uint16_t c) {
   return 36;
 }
 
+// Whether c may be part of the text of a floating number: blanks before
+// it, the sign, digits, the point, the exponent, hexadecimal digits and
+// prefix, "inf", "infinity" and "nan(...)".
+bool in_float_text(uint16_t c) {
+  return c != 0 && c < 128 &&
+         (std::isalnum(c) || std::strchr(" \t\n\v\f\r+-.()_", static_cast<char>(c)));
+}
+
 } // namespace
+
+// Reads the floating number at s into v; returns the address after it, s
+// when there is none (v is then 0).
+uint32_t Interpreter::parse_float(uint32_t s, bool single, double &v) {
+  std::string text;
+  for (uint32_t a = s;; ++a) {
+    check(a, 1, false);
+    if (!in_float_text(memory_[a]))
+      break;
+    text.push_back(static_cast<char>(memory_[a]));
+  }
+  char *end = nullptr;
+  v = single ? std::strtof(text.c_str(), &end) : std::strtod(text.c_str(), &end);
+  return s + static_cast<uint32_t>(end - text.c_str());
+}
 
 int64_t Interpreter::parse_integer(int id, const std::vector<CNode *> &arg_nodes,
                                    std::vector<Val> &args) {

@@ -11,6 +11,7 @@ int islower(int c);
 int isxdigit(int c);
 int isprint(int c);
 int ispunct(int c);
+int isgraph(int c);
 int iscntrl(int c);
 int toupper(int c);
 int tolower(int c);

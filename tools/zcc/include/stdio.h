@@ -33,4 +33,6 @@ int fgetc(FILE *stream);
 char *fgets(char *s, int n, FILE *stream);
 int scanf(const char *format, ...);
 int sscanf(const char *s, const char *format, ...);
+/* There is no errno: perror writes "s: unknown error" to stderr. */
+void perror(const char *s);
 #endif

@@ -1,5 +1,6 @@
 /* stdlib.h - zcc's own.  long is 32 bits; rand's sequence is fixed (seed 1
- * at start). */
+ * at start).  atof and strtod give a 32-bit double, strtold a 64-bit long
+ * double, each rounded once from the text. */
 #ifndef _ZCC_STDLIB_H
 #define _ZCC_STDLIB_H
 #include <stddef.h>
@@ -19,6 +20,10 @@ int atoi(const char *s);
 long atol(const char *s);
 long strtol(const char *s, char **end, int base);
 unsigned long strtoul(const char *s, char **end, int base);
+double atof(const char *s);
+double strtod(const char *s, char **end);
+float strtof(const char *s, char **end);
+long double strtold(const char *s, char **end);
 int rand(void);
 void srand(unsigned seed);
 void qsort(void *base, size_t n, size_t size, int (*compare)(const void *, const void *));
