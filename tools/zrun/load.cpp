@@ -216,41 +216,28 @@ struct Compiler {
       c->f = to.single ? static_cast<double>(static_cast<float>(x->f)) : x->f;
       return c;
     }
-    CNode *c = nullptr;
-    switch (to.cls) {
-    case VC_INT:
+    if (to.cls != VC_INT && to.cls != VC_FLOAT)
+      return x;   // aggregates and void keep their value
+    if (from.cls == VC_AGG)
+      return real_part(x, to, t);
+    if (from.cls != VC_INT && from.cls != VC_FLOAT)
+      return err(t, "a value of no type used as a number");
+    CNode *c;
+    if (to.cls == VC_INT) {
       if (from.cls == VC_INT) {
         if (to.ptr && from.ptr)
           return x;
         c = make(to.boolean ? X_TOBOOL : X_WRAP, t, to);
         c->cost = CC_SIMPLE;
-      } else if (from.cls == VC_FLOAT) {
+      } else {
         c = make(to.boolean ? X_FTRUTH : X_FTOI, t, to);
         c->cost = CC_FLOAT_ADD;
-      } else if (from.cls == VC_AGG) {
-        return real_part(x, to, t);
-      } else {
-        return err(t, "a value of no type used as a number");
       }
-      break;
-    case VC_FLOAT:
-      if (from.cls == VC_INT) {
-        c = make(XF_ITOF, t, to);
+    } else {
+      c = make(from.cls == VC_INT ? XF_ITOF : XF_FTOF, t, to);
+      if (from.cls == VC_INT)
         c->lv = from;
-        c->cost = CC_FLOAT_ADD;
-      } else if (from.cls == VC_FLOAT) {
-        c = make(XF_FTOF, t, to);
-        c->cost = CC_FLOAT_ADD;
-      } else if (from.cls == VC_AGG) {
-        return real_part(x, to, t);
-      } else {
-        return err(t, "a value of no type used as a number");
-      }
-      break;
-    case VC_AGG:
-      return x;
-    default:
-      return x;
+      c->cost = CC_FLOAT_ADD;
     }
     c->a = x;
     return c;
