@@ -286,12 +286,23 @@ TYPE *TYPE_PKG::mk_fltpt(FloatKind k) const {
   return floats_[k];
 }
 
-TYPE *TYPE_PKG::mk_signed(const TYPE *t) const {
+namespace {
+
+// The integral type behind t (an enumeration's base); fatal with msg for
+// anything else.
+const TYPE *integral_of(const TYPE *t, const char *msg) {
   const TYPE *r = t ? t->getr() : nullptr;
   if (r && r->kind == TK_ENUM && r->base)
     r = r->base->getr();
   if (!r || r->kind != TK_INTEGRAL)
-    type_fatal("Bad kind: TYPE_PKG::mk_signed()");
+    type_fatal(msg);
+  return r;
+}
+
+} // namespace
+
+TYPE *TYPE_PKG::mk_signed(const TYPE *t) const {
+  const TYPE *r = integral_of(t, "Bad kind: TYPE_PKG::mk_signed()");
   switch (r->subkind) {
   case IK_CHAR: case IK_UCHAR: return ints_[IK_CHAR];
   case IK_WCHAR: case IK_SHORT: case IK_USHORT: return ints_[IK_SHORT];
@@ -303,11 +314,7 @@ TYPE *TYPE_PKG::mk_signed(const TYPE *t) const {
 }
 
 TYPE *TYPE_PKG::mk_unsigned(const TYPE *t) const {
-  const TYPE *r = t ? t->getr() : nullptr;
-  if (r && r->kind == TK_ENUM && r->base)
-    r = r->base->getr();
-  if (!r || r->kind != TK_INTEGRAL)
-    type_fatal("Bad kind: TYPE_PKG::mk_unsigned()");
+  const TYPE *r = integral_of(t, "Bad kind: TYPE_PKG::mk_unsigned()");
   switch (r->subkind) {
   case IK_BOOL: return ints_[IK_BOOL];
   case IK_CHAR: case IK_UCHAR: return ints_[IK_UCHAR];
