@@ -1,9 +1,12 @@
 // The GNU extensions ordinary C code uses: attributes, __typeof__ and
 // typeof, __restrict, branch hints (__builtin_expect is its first
-// operand), __builtin_unreachable (nothing at run time) and a ?: b, which
-// evaluates a once.
+// operand), __builtin_unreachable (nothing at run time), a ?: b, which
+// evaluates a once, and the bit builtins (calls of zrun's runtime; the
+// results agree with gcc -m32, and a count of leading zeros of 0 is
+// reported).
 // RUN: %zcc %s -o %t.if
 // RUN: %same_after_zopt %t.if | FileCheck %s
+// RUN: %expect_exit 3 %zrun %t.if --entry clz_of_zero 2>&1 | FileCheck %s --check-prefix=ZERO
 #include <stdio.h>
 
 #define likely(x) __builtin_expect(!!(x), 1)
@@ -26,6 +29,9 @@ static int sign(int x) {
   __builtin_unreachable();
 }
 
+// ZERO: zrun: error: __builtin_clz of 0 in clz_of_zero
+int clz_of_zero(void) { return __builtin_clz(0u * (unsigned)calls); }
+
 int main(void) {
   int *__restrict unused = 0;
   (void)unused;
@@ -41,5 +47,13 @@ int main(void) {
   // CHECK-NEXT: 5 4 2 -1
   printf("%d %d %d\n", sign(-3), sign(0), sign(8));
   // CHECK-NEXT: -1 0 1
+  unsigned long long big = 0x8000000000000001ull;
+  printf("%d %d %d %d ", __builtin_popcount(0xF0F0u), __builtin_popcountll(~0ull),
+         __builtin_clz(1u), __builtin_clzll(big));
+  printf("%d %d %d %d %d ", __builtin_ctz(8u), __builtin_ctzll(big), __builtin_parity(7u),
+         __builtin_ffs(0), __builtin_ffsl(12L));
+  printf("%x %x %llx\n", __builtin_bswap16(0x1234), __builtin_bswap32(0x12345678u),
+         (unsigned long long)__builtin_bswap64(0x0102030405060708ull));
+  // CHECK-NEXT: 8 64 31 0 3 0 1 0 3 3412 78563412 807060504030201
   return 0;
 }

@@ -232,6 +232,7 @@ private:
   NODE *compound_assign(const clang::CompoundAssignOperator *ca);
   NODE *call(const clang::CallExpr *ce);
   NODE *builtin_call(const clang::CallExpr *ce, const std::string &name);
+  static bool is_runtime_builtin(const std::string &name);
   NODE *va_arg(const clang::VAArgExpr *va);
   NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
   // Variable-length arrays.  A variably modified array is handled through

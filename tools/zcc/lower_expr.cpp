@@ -211,6 +211,7 @@ NODE *Lowerer::lower_cast(const CastExpr *ce) {
     return mk_unary(ACONV, lvalue(sub), ty(ce->getType(), loc));
   }
   case CK_FunctionToPointerDecay:
+  case CK_BuiltinFnToFnPtr:   // a builtin that is a runtime function
     return mk_unary(UAND, lvalue(sub), ty(ce->getType(), loc));
   case CK_NullToPointer:
     return icon(0, ty(ce->getType(), loc));
@@ -700,7 +701,7 @@ NODE *Lowerer::call(const CallExpr *ce) {
     std::string name = fd->getNameAsString();
     if (name == "_nassert")
       unsupported(loc, "_nassert used as a value");
-    if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0) {
+    if (fd->getBuiltinID() && name.rfind("__builtin", 0) == 0 && !is_runtime_builtin(name)) {
       if (NODE *n = builtin_call(ce, name))
         return n;
       unsupported(loc, "builtin function '" + name + "'");
@@ -728,6 +729,21 @@ NODE *Lowerer::call(const CallExpr *ce) {
   NODE *n = mk_binary(CALL, callee, list, t);
   n->set_call(static_cast<uint32_t>(args.size()), 0);
   return n;
+}
+
+// The bit builtins are calls of zrun's runtime functions of the same name.
+bool Lowerer::is_runtime_builtin(const std::string &name) {
+  static const char *const kNames[] = {
+      "__builtin_popcount", "__builtin_popcountl", "__builtin_popcountll",
+      "__builtin_clz",      "__builtin_clzl",      "__builtin_clzll",
+      "__builtin_ctz",      "__builtin_ctzl",      "__builtin_ctzll",
+      "__builtin_parity",   "__builtin_parityl",   "__builtin_parityll",
+      "__builtin_ffs",      "__builtin_ffsl",      "__builtin_ffsll",
+      "__builtin_bswap16",  "__builtin_bswap32",   "__builtin_bswap64"};
+  for (const char *n : kNames)
+    if (name == n)
+      return true;
+  return false;
 }
 
 // The builtins zcc knows: branch hints, and the variable argument lists.

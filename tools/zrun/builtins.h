@@ -36,6 +36,10 @@ enum Builtin {
   B_LDEXP, B_LDEXPF, B_LDEXPL, B_FREXP, B_FREXPF, B_FREXPL, B_MODF, B_MODFF, B_MODFL,
   // time.h (no clock: every run is the same)
   B_TIME, B_CLOCK, B_DIFFTIME,
+  // the bit builtins zcc passes on as calls: for each operation the int,
+  // long and long long forms (32, 32 and 64 bits)
+  B_POPCOUNT, B_POPCOUNTL, B_POPCOUNTLL, B_CLZ, B_CLZL, B_CLZLL, B_CTZ, B_CTZL, B_CTZLL,
+  B_PARITY, B_PARITYL, B_PARITYLL, B_FFS, B_FFSL, B_FFSLL, B_BSWAP16, B_BSWAP32, B_BSWAP64,
   B_COUNT
 };
 

@@ -6,6 +6,7 @@
 // Characters are one byte in each 16-bit unit, as string constants hold
 // them; memcpy, memset and friends count units, as sizeof does.
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -33,6 +34,11 @@ const char *const kBuiltinNames[B_COUNT] = {
   "ispunct", "isgraph", "iscntrl", "toupper", "tolower",
   "ldexp", "ldexpf", "ldexpl", "frexp", "frexpf", "frexpl", "modf", "modff", "modfl",
   "time", "clock", "difftime",
+  "__builtin_popcount", "__builtin_popcountl", "__builtin_popcountll", "__builtin_clz",
+  "__builtin_clzl", "__builtin_clzll", "__builtin_ctz", "__builtin_ctzl", "__builtin_ctzll",
+  "__builtin_parity", "__builtin_parityl", "__builtin_parityll", "__builtin_ffs",
+  "__builtin_ffsl", "__builtin_ffsll", "__builtin_bswap16", "__builtin_bswap32",
+  "__builtin_bswap64",
 };
 
 double m_fabs(double x) { return std::fabs(x); }
@@ -467,6 +473,36 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     return r;
   case B_CLOCK:
     return r;
+  case B_POPCOUNT: case B_POPCOUNTL: case B_POPCOUNTLL: case B_CLZ: case B_CLZL:
+  case B_CLZLL: case B_CTZ: case B_CTZL: case B_CTZLL: case B_PARITY: case B_PARITYL:
+  case B_PARITYLL: case B_FFS: case B_FFSL: case B_FFSLL: {
+    need(1);
+    // Three forms per operation: 32, 32 and 64 bits.
+    const unsigned bits = (id - B_POPCOUNT) % 3 == 2 ? 64 : 32;
+    const uint64_t x = static_cast<uint64_t>(integer(0)) &
+                       (bits == 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1);
+    const int op = (id - B_POPCOUNT) / 3;   // popcount, clz, ctz, parity, ffs
+    if (x == 0 && (op == 1 || op == 2))
+      fail(builtin_name(id) + " of 0");
+    switch (op) {
+    case 0: r.i = std::popcount(x); break;
+    case 1: r.i = std::countl_zero(x) - (64 - static_cast<int>(bits)); break;
+    case 2: r.i = std::countr_zero(x); break;
+    case 3: r.i = std::popcount(x) & 1; break;
+    default: r.i = x ? std::countr_zero(x) + 1 : 0; break;
+    }
+    return r;
+  }
+  case B_BSWAP16:
+  case B_BSWAP32:
+  case B_BSWAP64: {
+    need(1);
+    const uint64_t x = static_cast<uint64_t>(integer(0));
+    const uint64_t swapped = __builtin_bswap64(x);
+    const unsigned bits = id == B_BSWAP16 ? 16 : id == B_BSWAP32 ? 32 : 64;
+    r.i = static_cast<int64_t>(swapped >> (64 - bits));
+    return r;
+  }
   case B_DIFFTIME:
     need(2);
     r.d = static_cast<double>(integer(0) - integer(1));
