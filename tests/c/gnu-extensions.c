@@ -1,7 +1,7 @@
 // The GNU extensions ordinary C code uses: attributes, __typeof__ and
 // typeof, __restrict, branch hints (__builtin_expect is its first
 // operand), __builtin_unreachable (nothing at run time), a ?: b, which
-// evaluates a once, and the bit builtins (calls of zrun's runtime; the
+// evaluates a once, case ranges, and the bit builtins (calls of zrun's runtime; the
 // results agree with gcc -m32, and a count of leading zeros of 0 is
 // reported).
 // RUN: %zcc %s -o %t.if
@@ -17,6 +17,19 @@ static int calls;
 static int *next_or_null(int *p) {
   ++calls;
   return p;
+}
+
+static const char *kind(int c) {
+  switch (c) {
+  case '0' ... '9':
+    return "digit";
+  case -5 ... -1:
+    return "negative";
+  case 'a':
+    return "a";
+  default:
+    return "other";
+  }
 }
 
 static int sign(int x) {
@@ -47,6 +60,8 @@ int main(void) {
   // CHECK-NEXT: 5 4 2 -1
   printf("%d %d %d\n", sign(-3), sign(0), sign(8));
   // CHECK-NEXT: -1 0 1
+  printf("%s %s %s %s %s\n", kind('0'), kind('9'), kind(-3), kind('a'), kind(':'));
+  // CHECK-NEXT: digit digit negative a other
   unsigned long long big = 0x8000000000000001ull;
   printf("%d %d %d %d ", __builtin_popcount(0xF0F0u), __builtin_popcountll(~0ull),
          __builtin_clz(1u), __builtin_clzll(big));

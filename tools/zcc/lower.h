@@ -51,6 +51,9 @@ struct Unsupported {
 // with its own type sizes): reported like clang's errors, exit code 1.
 [[noreturn]] void source_error(clang::SourceLocation loc, const std::string &what);
 
+// A GNU case range becomes one case per value: at most this many.
+constexpr int kMaxCaseRange = 1024;
+
 // Static data (globals, statics, string literals) must leave room for the
 // stack in the 65536 units a 16-bit pointer reaches.
 constexpr uint64_t kMaxStaticUnits = 61440;

@@ -484,12 +484,18 @@ void Lowerer::lower_stmt(const Stmt *s) {
   if (const auto *cs = dyn_cast<CaseStmt>(s)) {
     if (switches_.empty())
       unsupported(loc, "case outside a switch");
-    if (cs->getRHS())
-      unsupported(loc, "case range");
     SwitchCtx *sw = switches_.back();
     __int128 v = fit_int_to_type(eval_int(cs->getLHS()), sw->type).to_i128();
+    // A range `case lo ... hi:` (GNU) is one case per value, up to a limit.
+    __int128 hi = v;
+    if (cs->getRHS()) {
+      hi = fit_int_to_type(eval_int(cs->getRHS()), sw->type).to_i128();
+      if (hi - v >= kMaxCaseRange)
+        unsupported(loc, "case range of more than " + std::to_string(kMaxCaseRange) + " values");
+    }
     uint32_t l = new_label();
-    sw->cases.emplace_back(v, l);
+    for (__int128 k = v; k <= hi; ++k)
+      sw->cases.emplace_back(k, l);
     emit_label(l);
     return lower_stmt(cs->getSubStmt());
   }
