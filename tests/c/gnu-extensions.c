@@ -1,7 +1,8 @@
 // The GNU extensions ordinary C code uses: attributes, __typeof__ and
 // typeof, __restrict, branch hints (__builtin_expect is its first
 // operand), __builtin_unreachable (nothing at run time), a ?: b, which
-// evaluates a once, case ranges, and the bit builtins (calls of zrun's runtime; the
+// evaluates a once, case ranges, statement expressions without control
+// flow (the max macro of GNU code), and the bit builtins (calls of zrun's runtime; the
 // results agree with gcc -m32, and a count of leading zeros of 0 is
 // reported).
 // RUN: %zcc %s -o %t.if
@@ -12,6 +13,13 @@
 #define likely(x) __builtin_expect(!!(x), 1)
 
 static inline __attribute__((always_inline)) int sq(int x) { return x * x; }
+
+#define max(a, b)                                                                          \
+  ({                                                                                       \
+    __typeof__(a) _a = (a);                                                                \
+    __typeof__(b) _b = (b);                                                                \
+    _a > _b ? _a : _b;                                                                     \
+  })
 
 static int calls;
 static int *next_or_null(int *p) {
@@ -62,6 +70,11 @@ int main(void) {
   // CHECK-NEXT: -1 0 1
   printf("%s %s %s %s %s\n", kind('0'), kind('9'), kind(-3), kind('a'), kind(':'));
   // CHECK-NEXT: digit digit negative a other
+  // Each operand of max is evaluated once.
+  int m1 = max(*next_or_null(&d), 2), m2 = max(1, *next_or_null(&e) * 3);
+  ({ printf("%d %d ", m1, m2); });
+  printf("%d %d\n", ({ int t = 3; t *= 4; t + 1; }), calls);
+  // CHECK-NEXT: 4 15 13 4
   unsigned long long big = 0x8000000000000001ull;
   printf("%d %d %d %d ", __builtin_popcount(0xF0F0u), __builtin_popcountll(~0ull),
          __builtin_clz(1u), __builtin_clzll(big));

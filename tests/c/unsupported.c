@@ -11,6 +11,8 @@
 // ASM: zcc: asm.c:1:16: error: unsupported: inline assembly
 // RUN: %expect_exit 1 %zcc range.c 2>&1 | FileCheck %s --check-prefix=RANGE
 // RANGE: zcc: range.c:2:16: error: unsupported: case range of more than 1024 values
+// RUN: %expect_exit 1 %zcc stmtexpr.c 2>&1 | FileCheck %s --check-prefix=STMTEXPR
+// STMTEXPR: zcc: stmtexpr.c:1:23: error: unsupported: statement expression with control flow
 // RUN: %expect_exit 1 %zcc complex.c 2>&1 | FileCheck %s --check-prefix=COMPLEX
 // COMPLEX: zcc: complex.c:1:16: error: unsupported: complex type
 // RUN: %expect_exit 1 %zcc wide.c 2>&1 | FileCheck %s --check-prefix=WIDE
@@ -50,6 +52,8 @@ int f(int x) {
   switch (x) { case 1 ... 3000: return 1; }
   return 0;
 }
+//--- stmtexpr.c
+int f(int a) { return ({ int r = 0; if (a) r = 1; r; }); }
 //--- complex.c
 _Complex float z;
 //--- wide.c

@@ -693,6 +693,45 @@ NODE *Lowerer::vla_address(const Expr *e) {
   unsupported(loc, "this use of a variable-length array");
 }
 
+// ({ declarations and statements; value; }) (GNU): the statements run where
+// the expression stands, as the left operands of COMMAOPs; the value is the
+// last expression's.  Only straight-line statements can be values so: a
+// body with labels or jumps (an if, a loop) is refused.
+NODE *Lowerer::statement_expression(const StmtExpr *se) {
+  SourceLocation loc = se->getExprLoc();
+  const CompoundStmt *cs = se->getSubStmt();
+  if (is_struct_type(se->getType()))
+    unsupported(loc, "statement expression of structure type");
+  const size_t at = fn_->items.size();
+  const SrcPos saved_pos = cur_pos_;
+  NODE *value = nullptr;
+  for (const Stmt *st : cs->body()) {
+    if (st == cs->body_back() && isa<Expr>(st) && !se->getType()->isVoidType()) {
+      value = rvalue(cast<Expr>(st));
+      break;
+    }
+    lower_stmt(st);
+  }
+  cur_pos_ = saved_pos;
+  std::vector<NODE *> effects;
+  bool straight = true;
+  for (size_t i = at; i < fn_->items.size(); ++i) {
+    const NODE *t = fn_->items[i].tree;
+    if (fn_->items[i].kind != BodyItem::STATEMENT || !t || t->op == BRANCH ||
+        t->op == CBRANCH || t->op == RETURN || t->op == URETURN || t->op == SWITCH ||
+        t->op == ASSERT)
+      straight = false;
+    else
+      effects.push_back(fn_->items[i].tree);
+  }
+  if (!straight)
+    unsupported(loc, "statement expression with control flow");
+  fn_->items.resize(at);
+  if (!value)
+    value = nop();
+  return effects.empty() ? value : seq(std::move(effects), value);
+}
+
 // ------------------------------------------------------------ calls
 
 NODE *Lowerer::call(const CallExpr *ce) {
@@ -867,8 +906,8 @@ NODE *Lowerer::rvalue(const Expr *e) {
                            convert(rvalue(bco->getFalseExpr()), t, loc), t);
     return seq({set}, mk_binary(QUEST, truth(mk_name(tmp)), pick, t));
   }
-  if (isa<StmtExpr>(e))
-    unsupported(loc, "statement expression");
+  if (const auto *se = dyn_cast<StmtExpr>(e))
+    return statement_expression(se);
   if (isa<CompoundLiteralExpr>(e))
     return lvalue(e);
   if (const auto *va = dyn_cast<VAArgExpr>(e))
