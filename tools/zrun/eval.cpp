@@ -913,11 +913,14 @@ Val Interpreter::call_address(int64_t p, const std::vector<Val> &args,
   if (function >= 0) {
     Function &f = functions_[function];
     Val r = execute(f, arg_nodes, values);
+    if (result.cls == VC_VOID)
+      return r;   // called for its effects (an exit handler)
     if (!f.has_result || f.result.cls == VC_AGG)
       fail("callback of " + f.name + " does not return a value");
     return convert_value(r, f.result, result);
   }
-  return convert_builtin_result(builtin(builtin_index, arg_nodes, values), result);
+  Val r = builtin(builtin_index, arg_nodes, values);
+  return result.cls == VC_VOID ? r : convert_builtin_result(r, result);
 }
 
 // Units below the current frame for a variable-length array, an object of

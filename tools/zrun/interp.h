@@ -280,6 +280,7 @@ private:
   std::unordered_map<uint32_t, std::string> external_at_;
   std::vector<uint16_t> return_buffer_;
   std::vector<int64_t> loop_counters_;
+  std::vector<int64_t> exit_handlers_;   // atexit's, in registration order
   // Storage of variable-length arrays below the frames of the calls in
   // progress: the allocating node and the stack top before it, innermost
   // last.  A call releases its own at return.
@@ -378,6 +379,7 @@ private:
   int64_t printf_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   int64_t scan_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   Val read_input(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
+  void run_exit_handlers();
   int64_t parse_integer(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   Val sort_or_search(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   uint32_t heap_alloc(uint64_t units, bool zero);

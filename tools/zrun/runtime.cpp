@@ -33,7 +33,7 @@ const char *const kBuiltinNames[B_COUNT] = {
   "isdigit", "isalpha", "isalnum", "isspace", "isupper", "islower", "isxdigit", "isprint",
   "ispunct", "isgraph", "iscntrl", "toupper", "tolower",
   "ldexp", "ldexpf", "ldexpl", "frexp", "frexpf", "frexpl", "modf", "modff", "modfl",
-  "time", "clock", "difftime",
+  "time", "clock", "difftime", "atexit",
   "__builtin_popcount", "__builtin_popcountl", "__builtin_popcountll", "__builtin_clz",
   "__builtin_clzl", "__builtin_clzll", "__builtin_ctz", "__builtin_ctzl", "__builtin_ctzll",
   "__builtin_parity", "__builtin_parityl", "__builtin_parityll", "__builtin_ffs",
@@ -473,6 +473,13 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     return r;
   case B_CLOCK:
     return r;
+  case B_ATEXIT: {
+    need(1);
+    int function = -1, builtin_index = -1;
+    resolve_callee(args[0].i, function, builtin_index);   // reports a non-function
+    exit_handlers_.push_back(args[0].i);
+    return r;
+  }
   case B_POPCOUNT: case B_POPCOUNTL: case B_POPCOUNTLL: case B_CLZ: case B_CLZL:
   case B_CLZLL: case B_CTZ: case B_CTZL: case B_CTZLL: case B_PARITY: case B_PARITYL:
   case B_PARITYLL: case B_FFS: case B_FFSL: case B_FFSLL: {
@@ -711,6 +718,15 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
 
 // --------------------------------------------------------------------- run
 
+void Interpreter::run_exit_handlers() {
+  while (!exit_handlers_.empty()) {
+    const int64_t handler = exit_handlers_.back();
+    exit_handlers_.pop_back();
+    call_address(handler, {}, {}, Layout{VC_VOID, 64, true, false, false, false, 0});
+    std::fflush(stdout);
+  }
+}
+
 int Interpreter::run() {
   int code = 0;
   try {
@@ -742,9 +758,21 @@ int Interpreter::run() {
     Val r = execute(*it, arg_nodes, args);
     std::fflush(stdout);
     code = it->has_result && it->result.cls == VC_INT ? static_cast<int>(r.i & 0xff) : 0;
+    run_exit_handlers();
   } catch (const ProgramExit &e) {
     std::fflush(stdout);
     code = e.status;
+    // exit runs the handlers atexit registered, latest first; calling exit
+    // again from one of them ends the run with its status.
+    try {
+      run_exit_handlers();
+    } catch (const ProgramExit &again) {
+      code = again.status;
+    } catch (const RunError &err) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "zrun: error: %s%s\n", err.what(), where().c_str());
+      code = err.exit_code;
+    }
   } catch (const RunError &e) {
     std::fflush(stdout);
     std::fprintf(stderr, "zrun: error: %s%s\n", e.what(), where().c_str());

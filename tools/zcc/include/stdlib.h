@@ -8,6 +8,7 @@
 #define EXIT_FAILURE 1
 #define RAND_MAX 32767
 void exit(int status);
+int atexit(void (*function)(void));
 void abort(void);
 void *malloc(size_t size);
 void *calloc(size_t count, size_t size);
