@@ -34,8 +34,8 @@ enum Builtin {
   // math.h functions with an int or pointer operand, by floating type of
   // the call: double and float (both 32 bits), long double (64)
   B_LDEXP, B_LDEXPF, B_LDEXPL, B_FREXP, B_FREXPF, B_FREXPL, B_MODF, B_MODFF, B_MODFL,
-  // time.h (no clock: every run is the same), then atexit
-  B_TIME, B_CLOCK, B_DIFFTIME, B_ATEXIT,
+  // time.h (no clock: every run is the same), atexit, setjmp.h
+  B_TIME, B_CLOCK, B_DIFFTIME, B_ATEXIT, B_SETJMP, B_LONGJMP,
   // the bit builtins zcc passes on as calls: for each operation the int,
   // long and long long forms (32, 32 and 64 bits)
   B_POPCOUNT, B_POPCOUNTL, B_POPCOUNTLL, B_CLZ, B_CLZL, B_CLZLL, B_CTZ, B_CTZL, B_CTZLL,

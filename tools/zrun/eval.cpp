@@ -1044,6 +1044,12 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   fp_ = base;
   rf_ = regs;
   vla_frame_ = vla_blocks_.size();
+  const size_t my_vla_frame = vla_frame_;
+  const uint32_t my_va = va_;
+  const uint64_t my_frame = ++frame_serial_;
+  const uint64_t saved_frame = frame_;
+  frame_ = my_frame;
+  frames_.push_back(my_frame);
 
   Val ret;
   ret.i = 0;
@@ -1052,6 +1058,8 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
   const uint32_t n = static_cast<uint32_t>(f.stmts.size());
   uint32_t pc = 0;
   const uint64_t max_steps = options_.max_steps;
+  for (;;) {
+  try {
   while (pc < n) {
     const CStmt &st = stmts[pc++];
     current_stmt_ = &st;
@@ -1137,6 +1145,34 @@ Val Interpreter::execute(Function &f, const std::vector<CNode *> &arg_nodes,
       break;
     }
   }
+  break;
+  } catch (const LongJump &jump) {
+    const JumpTarget &t = jump_targets_[jump.target];
+    if (t.frame != my_frame)
+      throw;   // an outer call's
+    // The calls between the longjmp and this frame are gone: their frames,
+    // registers, loops and arrays are released, and the statement that
+    // called setjmp runs again, setjmp now returning the value.
+    if (sp_ < t.sp)
+      std::memset(&shadow_[sp_], 0, t.sp - sp_);
+    sp_ = t.sp;
+    reg_top_ = t.reg_top;
+    depth_ = t.depth;
+    loop_counters_.resize(t.loops);
+    vla_blocks_.resize(t.vla_blocks);
+    vla_frame_ = my_vla_frame;
+    frames_.resize(t.frames);
+    frame_ = my_frame;
+    current_fun_ = &f;
+    fp_ = base;
+    rf_ = regs;
+    va_ = my_va;
+    pc = t.stmt;
+    setjmp_result_ = jump.value;
+  }
+  }
+  frames_.pop_back();
+  frame_ = saved_frame;
   if (!returned && f.has_result && f.result.cls == VC_AGG)
     return_buffer_.assign(f.result.units, 0);   // fell off the end
   --depth_;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -281,6 +282,26 @@ private:
   std::vector<uint16_t> return_buffer_;
   std::vector<int64_t> loop_counters_;
   std::vector<int64_t> exit_handlers_;   // atexit's, in registration order
+
+  // setjmp and longjmp.  Every call in progress has a serial number
+  // (frames_ holds those of the active calls, innermost last); a setjmp
+  // records where its call stands, and longjmp unwinds to that call, which
+  // runs the setjmp statement again with setjmp returning the value.
+  struct JumpTarget {
+    uint64_t frame;       // the call's serial number
+    uint32_t stmt;        // the statement that called setjmp
+    uint32_t sp, reg_top, depth;
+    size_t loops, vla_blocks, frames;
+  };
+  struct LongJump {
+    size_t target;
+    int64_t value;
+  };
+  std::vector<JumpTarget> jump_targets_;
+  std::vector<uint64_t> frames_;
+  uint64_t frame_serial_ = 0;
+  uint64_t frame_ = 0;
+  std::optional<int64_t> setjmp_result_;   // the next setjmp returns this
   // Storage of variable-length arrays below the frames of the calls in
   // progress: the allocating node and the stack top before it, innermost
   // last.  A call releases its own at return.
@@ -380,6 +401,8 @@ private:
   int64_t scan_family(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   Val read_input(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   void run_exit_handlers();
+  int64_t do_setjmp(uint32_t env);
+  [[noreturn]] void do_longjmp(uint32_t env, int64_t value);
   int64_t parse_integer(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   Val sort_or_search(int id, const std::vector<CNode *> &arg_nodes, std::vector<Val> &args);
   uint32_t heap_alloc(uint64_t units, bool zero);

@@ -33,7 +33,7 @@ const char *const kBuiltinNames[B_COUNT] = {
   "isdigit", "isalpha", "isalnum", "isspace", "isupper", "islower", "isxdigit", "isprint",
   "ispunct", "isgraph", "iscntrl", "toupper", "tolower",
   "ldexp", "ldexpf", "ldexpl", "frexp", "frexpf", "frexpl", "modf", "modff", "modfl",
-  "time", "clock", "difftime", "atexit",
+  "time", "clock", "difftime", "atexit", "setjmp", "longjmp",
   "__builtin_popcount", "__builtin_popcountl", "__builtin_popcountll", "__builtin_clz",
   "__builtin_clzl", "__builtin_clzll", "__builtin_ctz", "__builtin_ctzl", "__builtin_ctzll",
   "__builtin_parity", "__builtin_parityl", "__builtin_parityll", "__builtin_ffs",
@@ -473,6 +473,13 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     return r;
   case B_CLOCK:
     return r;
+  case B_SETJMP:
+    need(1);
+    r.i = do_setjmp(ptr(0));
+    return r;
+  case B_LONGJMP:
+    need(2);
+    do_longjmp(ptr(0), wrap(integer(1), kIntLayout));
   case B_ATEXIT: {
     need(1);
     int function = -1, builtin_index = -1;
@@ -717,6 +724,48 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
 }
 
 // --------------------------------------------------------------------- run
+
+// setjmp(env): env keeps the number of the target (plus 1); a setjmp that
+// runs again in the same call and statement keeps its number.
+int64_t Interpreter::do_setjmp(uint32_t env) {
+  if (setjmp_result_) {
+    const int64_t v = *setjmp_result_;
+    setjmp_result_.reset();
+    return v;
+  }
+  if (!current_fun_ || !current_stmt_)
+    fail("setjmp outside a function");
+  JumpTarget t{frame_,
+               static_cast<uint32_t>(current_stmt_ - current_fun_->stmts.data()),
+               sp_,
+               reg_top_,
+               depth_,
+               loop_counters_.size(),
+               vla_blocks_.size(),
+               frames_.size()};
+  size_t id = jump_targets_.size();
+  check(env, 2, false);
+  const int64_t old = load_int(env, kIntLayout, false) - 1;
+  if (old >= 0 && static_cast<size_t>(old) < jump_targets_.size() &&
+      jump_targets_[old].frame == t.frame && jump_targets_[old].stmt == t.stmt)
+    id = static_cast<size_t>(old);
+  if (id == jump_targets_.size())
+    jump_targets_.push_back(t);
+  else
+    jump_targets_[id] = t;
+  store_int(env, kIntLayout, static_cast<int64_t>(id) + 1, true);
+  return 0;
+}
+
+void Interpreter::do_longjmp(uint32_t env, int64_t value) {
+  const int64_t id = load_int(env, kIntLayout, true) - 1;
+  if (id < 0 || static_cast<size_t>(id) >= jump_targets_.size())
+    fail("longjmp with a jmp_buf that setjmp did not fill");
+  const JumpTarget &t = jump_targets_[static_cast<size_t>(id)];
+  if (t.frames == 0 || t.frames > frames_.size() || frames_[t.frames - 1] != t.frame)
+    fail("longjmp to a function that has returned");
+  throw LongJump{static_cast<size_t>(id), value == 0 ? 1 : value};
+}
 
 void Interpreter::run_exit_handlers() {
   while (!exit_handlers_.empty()) {
