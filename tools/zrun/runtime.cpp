@@ -768,6 +768,7 @@ void Interpreter::do_longjmp(uint32_t env, int64_t value) {
 }
 
 void Interpreter::run_exit_handlers() {
+  frames_.clear();   // exit left every call: none can be a longjmp target
   while (!exit_handlers_.empty()) {
     const int64_t handler = exit_handlers_.back();
     exit_handlers_.pop_back();
