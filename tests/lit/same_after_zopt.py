@@ -30,7 +30,7 @@ def run(path, args=None):
     cmd = [opts.zrun, path]
     if opts.args:
         cmd += ["--"] + opts.args
-    r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    r = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return r.returncode, r.stdout.decode("latin-1"), r.stderr.decode("latin-1")
 
 
