@@ -12,6 +12,7 @@
 // RUN: %expect_exit 3 %zrun %t.if --entry whole_too_small 2>&1 | FileCheck %s --check-prefix=SMALL
 // RUN: %expect_exit 3 %zrun %t.if --entry unterminated 2>&1 | FileCheck %s --check-prefix=UNTERM
 #include <ctype.h>
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -140,5 +141,15 @@ int main(void) {
   // CHECK-NEXT: libc2: unknown error
   // CHECK-NEXT: unknown error
   // CHECK-NEXT: after
+
+  // div and friends return structures; the most negative value divided by
+  // -1 gives itself with remainder 0, as the division operators do.
+  div_t a = div(-17, 5);
+  ldiv_t b = ldiv(100000L, -7L);
+  lldiv_t c = lldiv(-123456789012LL, 1000LL);
+  div_t m = div(INT_MIN, -1);
+  printf("%d %d %ld %ld %lld %lld %d %d %d\n", a.quot, a.rem, b.quot, b.rem, c.quot, c.rem,
+         div(7, 2).quot, m.quot == INT_MIN, m.rem);
+  // CHECK-NEXT: -3 -2 -14285 5 -123456789 -12 3 1 0
   return 0;
 }

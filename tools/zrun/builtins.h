@@ -34,8 +34,8 @@ enum Builtin {
   // math.h functions with an int or pointer operand, by floating type of
   // the call: double and float (both 32 bits), long double (64)
   B_LDEXP, B_LDEXPF, B_LDEXPL, B_FREXP, B_FREXPF, B_FREXPL, B_MODF, B_MODFF, B_MODFL,
-  // time.h (no clock: every run is the same), atexit, setjmp.h
-  B_TIME, B_CLOCK, B_DIFFTIME, B_ATEXIT, B_SETJMP, B_LONGJMP,
+  // time.h (no clock: every run is the same), atexit, setjmp.h, div
+  B_TIME, B_CLOCK, B_DIFFTIME, B_ATEXIT, B_SETJMP, B_LONGJMP, B_DIV, B_LDIV, B_LLDIV,
   // the bit builtins zcc passes on as calls: for each operation the int,
   // long and long long forms (32, 32 and 64 bits)
   B_POPCOUNT, B_POPCOUNTL, B_POPCOUNTLL, B_CLZ, B_CLZL, B_CLZLL, B_CTZ, B_CTZL, B_CTZLL,
@@ -80,6 +80,7 @@ LengthModifier read_length_modifier(const std::string &fmt, size_t &i);
 
 // Layouts the runtime reads and writes values with.
 constexpr Layout kIntLayout{VC_INT, 32, true, false, false, false, 2};
+constexpr Layout kLongLongLayout{VC_INT, 64, true, false, false, false, 4};
 constexpr Layout kUnsignedLayout{VC_INT, 32, false, false, false, false, 2};
 constexpr Layout kPointerLayout{VC_INT, 16, false, true, false, false, 1};
 constexpr Layout kFloatLayout{VC_FLOAT, 64, true, false, false, true, 2};

@@ -874,6 +874,18 @@ Val Interpreter::call(CNode *c) {
   args.reserve(cs->args.size());
   for (CNode *a : cs->args)
     args.push_back(value(a));
+  // A structure result: the callee left it in return_buffer_; it goes to
+  // the call's scratch area, whose address is the call's value.
+  auto aggregate = [&](Val r) {
+    uint32_t out = scratch(c);
+    uint32_t units = std::min<uint32_t>(c->l.units, static_cast<uint32_t>(return_buffer_.size()));
+    for (uint32_t i = 0; i < units; ++i) {
+      memory_[out + i] = return_buffer_[i];
+      shadow_[out + i] |= SH_INIT;
+    }
+    r.i = out;
+    return r;
+  };
   if (function >= 0) {
     Function &f = functions_[function];
     Val r = execute(f, cs->args, args);
@@ -881,20 +893,14 @@ Val Interpreter::call(CNode *c) {
       r.i = 0;
       return r;
     }
-    if (c->l.cls == VC_AGG) {
-      uint32_t out = scratch(c);
-      uint32_t units = std::min<uint32_t>(c->l.units, static_cast<uint32_t>(return_buffer_.size()));
-      for (uint32_t i = 0; i < units; ++i) {
-        memory_[out + i] = return_buffer_[i];
-        shadow_[out + i] |= SH_INIT;
-      }
-      r.i = out;
-      return r;
-    }
+    if (c->l.cls == VC_AGG)
+      return aggregate(r);
     return convert_value(r, f.result, c->l);
   }
-  if (builtin_index >= 0)
-    return convert_builtin_result(builtin(builtin_index, cs->args, args), c->l);
+  if (builtin_index >= 0) {
+    Val r = builtin(builtin_index, cs->args, args);
+    return c->l.cls == VC_AGG ? aggregate(r) : convert_builtin_result(r, c->l);
+  }
   fail("call of unknown external function '" + cs->name + "'");
 }
 

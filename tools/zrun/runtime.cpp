@@ -33,7 +33,7 @@ const char *const kBuiltinNames[B_COUNT] = {
   "isdigit", "isalpha", "isalnum", "isspace", "isupper", "islower", "isxdigit", "isprint",
   "ispunct", "isgraph", "iscntrl", "toupper", "tolower",
   "ldexp", "ldexpf", "ldexpl", "frexp", "frexpf", "frexpl", "modf", "modff", "modfl",
-  "time", "clock", "difftime", "atexit", "setjmp", "longjmp",
+  "time", "clock", "difftime", "atexit", "setjmp", "longjmp", "div", "ldiv", "lldiv",
   "__builtin_popcount", "__builtin_popcountl", "__builtin_popcountll", "__builtin_clz",
   "__builtin_clzl", "__builtin_clzll", "__builtin_ctz", "__builtin_ctzl", "__builtin_ctzll",
   "__builtin_parity", "__builtin_parityl", "__builtin_parityll", "__builtin_ffs",
@@ -473,6 +473,26 @@ Val Interpreter::builtin(int id, const std::vector<CNode *> &arg_nodes, std::vec
     return r;
   case B_CLOCK:
     return r;
+  case B_DIV:
+  case B_LDIV:
+  case B_LLDIV: {
+    // The structure {quot, rem} of two ints, longs or long longs, in
+    // return_buffer_, low unit first.
+    need(2);
+    const Layout &l = id == B_LLDIV ? kLongLongLayout : kIntLayout;
+    const int64_t n = wrap(integer(0), l), d = wrap(integer(1), l);
+    if (d == 0)
+      fail(builtin_name(id) + " by zero");
+    const int64_t most_negative = id == B_LLDIV ? INT64_MIN : INT32_MIN;
+    const int64_t quot = n == most_negative && d == -1 ? n : n / d;
+    const int64_t rem = n == most_negative && d == -1 ? 0 : n % d;
+    return_buffer_.assign(2 * l.units, 0);
+    for (uint32_t i = 0; i < l.units; ++i) {
+      return_buffer_[i] = static_cast<uint16_t>(static_cast<uint64_t>(quot) >> (16 * i));
+      return_buffer_[l.units + i] = static_cast<uint16_t>(static_cast<uint64_t>(rem) >> (16 * i));
+    }
+    return r;
+  }
   case B_SETJMP:
     need(1);
     r.i = do_setjmp(ptr(0));

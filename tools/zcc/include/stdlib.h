@@ -9,6 +9,12 @@
 #define RAND_MAX 32767
 void exit(int status);
 int atexit(void (*function)(void));
+typedef struct { int quot; int rem; } div_t;
+typedef struct { long quot; long rem; } ldiv_t;
+typedef struct { long long quot; long long rem; } lldiv_t;
+div_t div(int numer, int denom);
+ldiv_t ldiv(long numer, long denom);
+lldiv_t lldiv(long long numer, long long denom);
 void abort(void);
 void *malloc(size_t size);
 void *calloc(size_t count, size_t size);
