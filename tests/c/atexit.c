@@ -4,6 +4,7 @@
 // RUN: %zcc %s -o %t.if
 // RUN: %expect_exit 7 %zrun %t.if | FileCheck %s --check-prefix=RETURN
 // RUN: %expect_exit 3 %zrun %t.if -- deep | FileCheck %s --check-prefix=EXIT
+// RUN: %expect_exit 3 %zcc -O 2 --run %s -- deep | FileCheck %s --check-prefix=EXIT
 // RUN: %zopt -o3 %t.if %t.o3
 // RUN: %expect_exit 3 %zrun %t.o3 -- deep | FileCheck %s --check-prefix=EXIT
 #include <stdio.h>

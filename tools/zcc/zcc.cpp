@@ -1,7 +1,7 @@
 // tools/zcc/zcc.cpp - the C front end.
 //
 //   zcc [-I DIR] [-D NAME[=VAL]] [-U NAME] [-o OUT.if] FILE.c
-//   zcc -O N --run [--keep] [-I DIR] [-D NAME[=VAL]] FILE.c
+//   zcc -O N --run [--keep] [-I DIR] [-D NAME[=VAL]] FILE.c [-- ARGS]
 //
 // Clang parses and type-checks FILE.c for a 32-bit target without the
 // host's headers (zcc's own, tools/zcc/include, follow the ZOR data model);
@@ -11,8 +11,8 @@
 // "zcc: FILE:LINE:COL: error: unsupported: ..."; both exit with code 1.
 //
 // With --run, zcc also optimizes the file with zopt at level N and runs it
-// with zrun (both found beside zcc), and exits with the program's exit
-// code; --keep leaves the intermediate files (.if, .opt, .nfo, .odb) in the
+// with zrun (both found beside zcc), passing it the arguments after "--",
+// and exits with the program's exit code; --keep leaves the intermediate files (.if, .opt, .nfo, .odb) in the
 // current directory instead of a scratch directory.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,7 +43,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: zcc [-I DIR] [-D NAME[=VAL]] [-U NAME] [-o OUT.if] FILE.c\n"
-    "       zcc -O N --run [--keep] [-I DIR] [-D NAME[=VAL]] FILE.c\n";
+    "       zcc -O N --run [--keep] [-I DIR] [-D NAME[=VAL]] FILE.c [-- ARGS]\n";
 
 struct Options {
   std::vector<std::string> clang_args;   // -I, -D, -U as given
@@ -52,6 +52,7 @@ struct Options {
   int level = 1;
   bool run = false;
   bool keep = false;
+  std::vector<std::string> program_args;   // after "--", for the run
 };
 
 // The state one compilation shares between clang's callbacks and main.
@@ -214,6 +215,12 @@ int parse_args(int argc, char **argv, Options &o) {
       std::fputs(kUsage, stdout);
       return -1;
     }
+    if (a == "--") {
+      // The rest are the program's arguments when zcc runs it.
+      for (++i; i < argc; ++i)
+        o.program_args.push_back(argv[i]);
+      break;
+    }
     if (a == "--run") {
       o.run = true;
     } else if (a == "--keep") {
@@ -252,6 +259,10 @@ int parse_args(int argc, char **argv, Options &o) {
   }
   if (o.input.empty()) {
     std::fprintf(stderr, "%s", kUsage);
+    return 1;
+  }
+  if (!o.program_args.empty() && !o.run) {
+    std::fprintf(stderr, "zcc: error: program arguments after -- need --run\n%s", kUsage);
     return 1;
   }
   return 0;
@@ -359,7 +370,14 @@ int compile_and_run(const Options &o, const char *argv0) {
     if (rc != 0)
       std::fprintf(stderr, "zcc: error: zopt failed with exit code %d\n", rc);
     else
-      rc = run_tool({find_tool(self, "zrun"), ofile});
+    {
+      std::vector<std::string> zrun = {find_tool(self, "zrun"), ofile};
+      if (!o.program_args.empty()) {
+        zrun.push_back("--");
+        zrun.insert(zrun.end(), o.program_args.begin(), o.program_args.end());
+      }
+      rc = run_tool(zrun);
+    }
   }
   if (o.keep) {
     std::fprintf(stderr, "zcc: kept %s.{if,opt,nfo,odb} in %s\n", base.c_str(), dir.c_str());
