@@ -1,6 +1,7 @@
 // Compound literals in functions: a temporary initialized each time the
 // expression is evaluated, usable as a value, a designator, an array that
-// decays to a pointer, and a structure argument.
+// decays to a pointer, and a structure argument.  At file scope: a static
+// object of its own, whose address or value initializes a global.
 // RUN: %zcc %s -o %t.if
 // RUN: %zdis %t.if | FileCheck %s --check-prefix=IC
 // RUN: %same_after_zopt %t.if | FileCheck %s
@@ -9,6 +10,11 @@
 struct point {
   int x, y;
 };
+
+static int *primes = (int[]){2, 3, 5, 7};
+static const char **names = (const char *[]){"zero", "one", "two"};
+static struct point origin = (struct point){3, 4};
+static struct point *corner = &(struct point){10, 20};
 
 static int sum(const int *a, int n) {
   int s = 0;
@@ -41,6 +47,10 @@ int main(void) {
   int r = (n = 5, ((int[]){n, n + 1})[1]);
   printf("%d %d\n", (int){7} + ((struct point){8, 9}).y, r);
   // CHECK-NEXT: 16 6
+  primes[1] = 11;
+  printf("%d %d %s %d %d %d\n", primes[1], primes[3], names[2], origin.x + origin.y, corner->x,
+         corner->y);
+  // CHECK-NEXT: 11 7 two 7 10 20
   return 0;
 }
 // IC-LABEL: function @main

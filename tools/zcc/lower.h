@@ -191,6 +191,9 @@ private:
   void lower_function(const clang::FunctionDecl *fd);
   void check_static_size();
   void lower_global_init(const clang::VarDecl *vd, SYMTAB *sym);
+  void lower_static_init(clang::QualType qt, const clang::Expr *init, SYMTAB *sym,
+                         clang::SourceLocation where);
+  SYMTAB *literal_object(const clang::CompoundLiteralExpr *cl);
   // Static initializer: pieces at bit offsets.
   struct InitPieces;
   struct AddrConst;
@@ -287,6 +290,7 @@ private:
   const clang::FunctionDecl *fdecl_ = nullptr;
   std::map<const clang::VarDecl *, SYMTAB *> locals_;
   std::set<const clang::VarDecl *> vla_vars_;
+  std::map<const clang::CompoundLiteralExpr *, SYMTAB *> literals_;
   std::map<const clang::Type *, SYMTAB *> vla_counts_;
   std::map<const clang::LabelDecl *, uint32_t> labels_;
   std::vector<uint32_t> break_labels_, continue_labels_;

@@ -48,6 +48,25 @@ SYMTAB *Lowerer::new_symbol(const std::string &name, TYPE *type, uint8_t sclass,
   return raw;
 }
 
+// A compound literal at file scope is a static object of its own,
+// "__zcc_literal<n>", with its initializer.
+SYMTAB *Lowerer::literal_object(const CompoundLiteralExpr *cl) {
+  if (auto it = literals_.find(cl); it != literals_.end())
+    return it->second;
+  SourceLocation loc = cl->getExprLoc();
+  TYPE *t = ty(cl->getType(), loc);
+  if (t->size == 0)
+    unsupported(loc, "object of unknown size");
+  SYMTAB *s = new_symbol("__zcc_literal" + std::to_string(literals_.size() + 1), t, SC_STATIC,
+                         pos_of(loc), t->size, t->align ? t->align : 16);
+  s->level = 0;
+  s->table_index = static_cast<uint32_t>(out_.globals.size());
+  out_.globals.push_back(s);
+  literals_[cl] = s;
+  lower_static_init(cl->getType(), cl->getInitializer(), s, loc);
+  return s;
+}
+
 SYMTAB *Lowerer::global_symbol(const NamedDecl *d) {
   const Decl *key = d->getCanonicalDecl();
   if (auto it = globals_.find(key); it != globals_.end())
@@ -208,6 +227,10 @@ bool Lowerer::addr_of_lvalue(const Expr *e, AddrConst &a) {
     a.str = sl;
     return true;
   }
+  if (const auto *cl = dyn_cast<CompoundLiteralExpr>(e); cl && cl->isFileScope()) {
+    a.sym = literal_object(cl);
+    return true;
+  }
   if (const auto *me = dyn_cast<MemberExpr>(e)) {
     const auto *f = dyn_cast<FieldDecl>(me->getMemberDecl());
     if (!f)
@@ -313,6 +336,9 @@ void Lowerer::collect_init(InitPieces &p, uint64_t offset, QualType qt, const Ex
   TYPE *t = ty(qt, loc);
   if (isa<ImplicitValueInitExpr>(e))
     return;   // zero
+  if (const auto *cl = dyn_cast<CompoundLiteralExpr>(e->IgnoreImpCasts());
+      cl && !qt->isPointerType())
+    return collect_init(p, offset, qt, cl->getInitializer());   // (struct s){...}
   if (const auto *il = dyn_cast<InitListExpr>(e)) {
     if (qt->isArrayType()) {
       if (il->isStringLiteralInit())
@@ -409,8 +435,14 @@ void Lowerer::collect_init(InitPieces &p, uint64_t offset, QualType qt, const Ex
 }
 
 void Lowerer::lower_global_init(const VarDecl *vd, SYMTAB *sym) {
+  lower_static_init(vd->getType(), vd->getInit(), sym, vd->getLocation());
+}
+
+// The initializer section of a static object from its C initializer.
+void Lowerer::lower_static_init(QualType qt, const Expr *init_expr, SYMTAB *sym,
+                                SourceLocation where) {
   InitPieces p;
-  collect_init(p, 0, vd->getType(), vd->getInit());
+  collect_init(p, 0, qt, init_expr);
   // Merge values and bit-field units in offset order.
   std::map<uint64_t, NODE *> all;
   for (auto &v : p.values) {
@@ -419,7 +451,7 @@ void Lowerer::lower_global_init(const VarDecl *vd, SYMTAB *sym) {
   }
   for (auto &u : p.units) {
     if (all.count(u.first))
-      unsupported(vd->getLocation(), "overlapping initializers");
+      unsupported(where, "overlapping initializers");
     all[u.first] = icon(static_cast<__int128>(u.second.bits), u.second.type);
   }
   InitializerOut init;
