@@ -94,6 +94,15 @@ int main(void) {
   printf("%d\n", rows(4, 3));
   // CHECK-NEXT: 12 31 2 3 24 6
   // CHECK-NEXT: 32
+  // A typedef fixes its bound where it stands.
+  typedef int row[n];
+  n = 10;
+  row r1, r2;
+  r1[2] = 5;
+  r2[2] = 6;
+  printf("%u %d\n", (unsigned)(sizeof(row) / sizeof(int)), r1[2] + r2[2]);
+  // CHECK-NEXT: 3 11
+  n = 3;
   long x[4] = {1, 2, 3, 4};
   printf("%ld\n", sum(4, x));
   // CHECK-NEXT: 10

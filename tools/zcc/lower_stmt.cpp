@@ -434,7 +434,7 @@ void Lowerer::lower_stmt(const Stmt *s) {
         lower_local_decl(vd);
       else if (const auto *td = dyn_cast<TypedefNameDecl>(d);
                td && td->getUnderlyingType()->isVariablyModifiedType())
-        unsupported(d->getLocation(), "variably modified type");
+        save_vla_counts(td->getUnderlyingType(), pos);   // bounds fixed here, as C says
     }
     return;
   }
