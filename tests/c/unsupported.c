@@ -10,7 +10,7 @@
 // RUN: %expect_exit 1 %zcc stmtexpr.c 2>&1 | FileCheck %s --check-prefix=STMTEXPR
 // STMTEXPR: zcc: stmtexpr.c:1:23: error: unsupported: statement expression with control flow
 // RUN: %expect_exit 1 %zcc complex.c 2>&1 | FileCheck %s --check-prefix=COMPLEX
-// COMPLEX: zcc: complex.c:1:16: error: unsupported: complex type
+// COMPLEX: zcc: complex.c:1:22: error: unsupported: complex type of 'long double'
 // RUN: %expect_exit 1 %zcc wide.c 2>&1 | FileCheck %s --check-prefix=WIDE
 // WIDE: zcc: wide.c:1:64: error: unsupported: wide string literal
 // RUN: %expect_exit 1 %zcc bounds.c 2>&1 | FileCheck %s --check-prefix=BOUNDS
@@ -41,7 +41,7 @@ int f(int x) {
 //--- stmtexpr.c
 int f(int a) { return ({ int r = 0; if (a) r = 1; r; }); }
 //--- complex.c
-_Complex float z;
+_Complex long double z;
 //--- wide.c
 const unsigned short *w(void) { return (const unsigned short *)L"wide"; }
 //--- bounds.c

@@ -132,8 +132,18 @@ TYPE *TypeMapper::map_unqualified(QualType qt, SourceLocation loc) {
     }
     return pkg_.mk_function(result, proto, varargs, std::move(params));
   }
-  if (isa<ComplexType>(t))
-    unsupported(loc, "complex type");
+  if (const auto *ct = dyn_cast<ComplexType>(t)) {
+    // The parts a complex type may have: float and double (both 32 bits),
+    // and the signed integer types.
+    TYPE *part = map(ct->getElementType(), loc);
+    const TYPE *r = part->getr();
+    const bool ok = r->kind == TK_FLOATING ? r->subkind != FK_LDOUBLE
+                                           : r->kind == TK_INTEGRAL && part->is_signed() &&
+                                                 r->subkind != IK_BOOL;
+    if (!ok)
+      unsupported(loc, "complex type of '" + ct->getElementType().getAsString() + "'");
+    return pkg_.mk_complex(part);
+  }
   if (isa<VectorType>(t))
     unsupported(loc, "vector type");
   unsupported(loc, std::string("type '") + qt.getAsString() + "'");

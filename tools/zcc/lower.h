@@ -242,6 +242,7 @@ private:
   NODE *va_arg(const clang::VAArgExpr *va);
   NODE *compound_literal(const clang::CompoundLiteralExpr *cl);
   NODE *statement_expression(const clang::StmtExpr *se);
+  NODE *complex_part(const clang::UnaryOperator *uo);
   // Variable-length arrays.  A variably modified array is handled through
   // its address, a pointer to its innermost element of fixed size; the
   // element counts are kept in temporaries (vla_counts_) when the

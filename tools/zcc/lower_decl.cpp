@@ -413,6 +413,29 @@ void Lowerer::collect_init(InitPieces &p, uint64_t offset, QualType qt, const Ex
   }
   if (t->is_csu() || t->is_array())
     unsupported(loc, "aggregate initializer that is not a list");
+  if (t->is_complex()) {
+    // The real part, then the imaginary part after it.
+    Expr::EvalResult r;
+    if (!e->EvaluateAsRValue(r, ctx_) || !(r.Val.isComplexFloat() || r.Val.isComplexInt()))
+      unsupported(loc, "complex initializer is not a constant");
+    TYPE *part = t->getr()->base;
+    for (int k = 0; k < 2; ++k) {
+      NODE *v;
+      if (r.Val.isComplexFloat()) {
+        llvm::APFloat f = k ? r.Val.getComplexFloatImag() : r.Val.getComplexFloatReal();
+        bool lost = false;
+        f.convert(llvm::APFloat::IEEEdouble(), llvm::APFloat::rmNearestTiesToEven, &lost);
+        v = mk_fcon(f.convertToDouble(), part);
+      } else {
+        const llvm::APSInt &i = k ? r.Val.getComplexIntImag() : r.Val.getComplexIntReal();
+        v = icon(static_cast<__int128>(i.getSExtValue()), part);
+      }
+      if (NODE *&slot = p.values[offset + k * part->size]; slot)
+        erase_tree(slot);
+      p.values[offset + k * part->size] = v;
+    }
+    return;
+  }
   NODE *value;
   if (t->is_floating()) {
     llvm::APFloat f(0.0);

@@ -167,10 +167,15 @@ NODE *Lowerer::truth(NODE *n) {
     return n;
   TYPE *int_t = types_.int_type(IK_INT);
   NODE *zero;
-  if (n->type->is_floating())
+  if (n->type->is_complex()) {
+    TYPE *part = n->type->getr()->base;
+    auto z = [&] { return part->is_floating() ? mk_fcon(0.0, part) : icon(0, part); };
+    zero = mk_binary(COMPLEX, z(), z(), n->type);
+  } else if (n->type->is_floating()) {
     zero = mk_fcon(0.0, n->type);
-  else
+  } else {
     zero = icon(0, n->type);
+  }
   return mk_binary(NEQ, n, zero, int_t);
 }
 
@@ -225,10 +230,24 @@ NODE *Lowerer::lower_cast(const CastExpr *ce) {
   case CK_FloatingToIntegral:
   case CK_FloatingToBoolean:
   case CK_FloatingCast:
-  case CK_BooleanToSignedIntegral: {
+  case CK_BooleanToSignedIntegral:
+  // Complex conversions: SCONV takes a real value to a complex one (0
+  // imaginary part), a complex one to its real part, or between parts.
+  case CK_FloatingRealToComplex:
+  case CK_FloatingComplexToReal:
+  case CK_FloatingComplexCast:
+  case CK_FloatingComplexToIntegralComplex:
+  case CK_IntegralRealToComplex:
+  case CK_IntegralComplexToReal:
+  case CK_IntegralComplexCast:
+  case CK_IntegralComplexToFloatingComplex:
+  case CK_FloatingComplexToBoolean:
+  case CK_IntegralComplexToBoolean: {
     TYPE *to = ty(ce->getType(), loc);
     NODE *v = rvalue(sub);
-    if ((ce->getCastKind() == CK_PointerToBoolean || ce->getCastKind() == CK_FloatingToBoolean) &&
+    const CastKind k = ce->getCastKind();
+    if ((k == CK_PointerToBoolean || k == CK_FloatingToBoolean ||
+         k == CK_FloatingComplexToBoolean || k == CK_IntegralComplexToBoolean) &&
         to->is_integral())
       return convert(truth(v), to, loc);
     return convert(v, to, loc);
@@ -348,6 +367,9 @@ NODE *Lowerer::lvalue(const Expr *e) {
     }
     return mk_unary(UMULT, p, t);
   }
+  if (const auto *uo = dyn_cast<UnaryOperator>(e);
+      uo && (uo->getOpcode() == UO_Real || uo->getOpcode() == UO_Imag))
+    return complex_part(uo);
   if (const auto *me = dyn_cast<MemberExpr>(e))
     return member(me);
   if (const auto *ae = dyn_cast<ArraySubscriptExpr>(e))
@@ -395,7 +417,22 @@ NODE *Lowerer::unary(const UnaryOperator *uo) {
     return mk_unary(UMINUS, v, t);
   }
   case UO_Not:
+    if (sub->getType()->isAnyComplexType()) {
+      // ~z (GNU): the conjugate, COMPLEX(REAL(z), -IMAG(z)) of z taken once.
+      NODE *z = rvalue(sub);
+      SYMTAB *tmp = new_temp(z->type);
+      TYPE *part = z->type->getr()->base;
+      NODE *set = mk_binary(ASG, mk_name(tmp), z, z->type);
+      NODE *conj = mk_binary(COMPLEX, mk_unary(REAL, mk_name(tmp), part),
+                             mk_unary(UMINUS, mk_unary(IMAG, mk_name(tmp), part), part), t);
+      return seq({set}, conj);
+    }
     return mk_unary(NOTB, rvalue(sub), t);
+  case UO_Real:
+  case UO_Imag:
+    return complex_part(uo);
+  case UO_Extension:
+    return rvalue(sub);
   case UO_LNot:
     return negate(truth(rvalue(sub)));
   case UO_Deref:
@@ -601,7 +638,7 @@ NODE *Lowerer::compound_assign(const CompoundAssignOperator *ca) {
   }
   TYPE *ct = ty(ca->getComputationLHSType(), loc);
   TYPE *rt = ty(ca->getComputationResultType(), loc);
-  bool same_kind = ct == lt;
+  bool same_kind = ct == lt && !lt->is_complex();   // no compound complex operators
   if (!same_kind && lt->is_integral() && ct->is_integral()) {
     bool width_only = op != DIV && op != MOD;   // wrapping operations and shifts
     same_kind = width_only;
@@ -732,6 +769,24 @@ NODE *Lowerer::statement_expression(const StmtExpr *se) {
   return effects.empty() ? value : seq(std::move(effects), value);
 }
 
+// __real__ z and __imag__ z: REAL and IMAG of the complex value, which are
+// designators when z is one.  Of a real value they are the value and 0.
+NODE *Lowerer::complex_part(const UnaryOperator *uo) {
+  SourceLocation loc = uo->getExprLoc();
+  const Expr *sub = uo->getSubExpr();
+  TYPE *t = ty(uo->getType(), loc);
+  const bool real = uo->getOpcode() == UO_Real;
+  if (!sub->getType()->isAnyComplexType()) {
+    if (real)
+      return convert(rvalue(sub), t, loc);
+    NODE *effects = rvalue(sub);
+    NODE *zero = t->is_floating() ? mk_fcon(0.0, t) : icon(0, t);
+    return seq({effects}, zero);
+  }
+  NODE *z = sub->isLValue() ? lvalue(sub) : rvalue(sub);
+  return mk_unary(real ? REAL : IMAG, z, t);
+}
+
 // ------------------------------------------------------------ calls
 
 NODE *Lowerer::call(const CallExpr *ce) {
@@ -851,6 +906,13 @@ NODE *Lowerer::rvalue(const Expr *e) {
     return icon(static_cast<__int128>(static_cast<int32_t>(cl->getValue())), ty(cl->getType(), loc));
   if (const auto *fl = dyn_cast<FloatingLiteral>(e))
     return mk_fcon(fl->getValueAsApproximateDouble(), ty(fl->getType(), loc));
+  if (const auto *im = dyn_cast<ImaginaryLiteral>(e)) {
+    // 2.0i: COMPLEX(0, 2.0)
+    TYPE *t = ty(im->getType(), loc);
+    TYPE *part = t->getr()->base;
+    NODE *zero = part->is_floating() ? mk_fcon(0.0, part) : icon(0, part);
+    return mk_binary(COMPLEX, zero, convert(rvalue(im->getSubExpr()), part, loc), t);
+  }
   if (const auto *dr = dyn_cast<DeclRefExpr>(e)) {
     if (isa<EnumConstantDecl>(dr->getDecl()))
       return icon(eval_int(e), ty(e->getType(), loc));

@@ -131,6 +131,15 @@ public:
       report(ctx, u);
       c_.failed = true;
       return;
+    } catch (const std::exception &e) {
+      // A type or tree zcc built that the I-code library rejects: a defect
+      // of zcc, reported rather than a crash.
+      std::string what = e.what();
+      while (!what.empty() && (what.back() == '\n' || what.front() == '\n'))
+        what = what.back() == '\n' ? what.substr(0, what.size() - 1) : what.substr(1);
+      std::fprintf(stderr, "zcc: %s: error: internal error: %s\n", c_.input.c_str(), what.c_str());
+      c_.failed = true;
+      return;
     }
     c_.module = std::move(module);
   }
