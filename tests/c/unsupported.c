@@ -15,8 +15,6 @@
 // WIDE: zcc: wide.c:1:64: error: unsupported: wide string literal
 // RUN: %expect_exit 1 %zcc bounds.c 2>&1 | FileCheck %s --check-prefix=BOUNDS
 // BOUNDS: zcc: bounds.c:{{[0-9]+}}:{{[0-9]+}}: error: unsupported: arrays whose bounds differ on this target but not for clang ('int[8]')
-// RUN: %expect_exit 1 %zcc packed.c 2>&1 | FileCheck %s --check-prefix=PACKED
-// PACKED: error: unsupported: packed structure
 // RUN: %expect_exit 1 %zcc big.c 2>&1 | FileCheck %s --check-prefix=BIG
 // BIG: zcc: big.c:1:5: error: unsupported: static data of 80000 units does not fit (at most 61440 units, the rest is the stack's)
 // RUN: %expect_exit 1 %zcc assert.c 2>&1 | FileCheck %s --check-prefix=ASSERT
@@ -48,10 +46,6 @@ const unsigned short *w(void) { return (const unsigned short *)L"wide"; }
 int a[2 * sizeof(int)];
 int b[8];
 int main(void) { return a[0] + b[0]; }
-//--- packed.c
-struct __attribute__((packed)) p { char c; int i; };
-struct p v;
-int main(void) { return v.i; }
 //--- big.c
 int a[20000];
 int b[20000];

@@ -202,8 +202,14 @@ const TypeMapper::Layout &TypeMapper::layout(const RecordDecl *rd, SourceLocatio
   }
   if (def != rd)
     return layouts_[rd] = layout(def, loc);
-  if (def->hasAttr<PackedAttr>() || def->hasAttr<MaxFieldAlignmentAttr>())
-    unsupported(loc, "packed structure");
+  // Packing (__attribute__((packed)), #pragma pack(n)) caps the alignment
+  // of the scalar members; no member can start inside a unit, so the least
+  // alignment is one unit.
+  uint64_t max_align = UINT64_MAX;
+  if (def->hasAttr<PackedAttr>())
+    max_align = 16;
+  if (const auto *pack = def->getAttr<MaxFieldAlignmentAttr>())
+    max_align = std::min<uint64_t>(max_align, std::max<uint64_t>(16, pack->getAlignment()));
   const bool is_union = def->isUnion();
   std::string name = def->getNameAsString();
   // The structure is registered before its members are mapped, so that a
@@ -230,7 +236,13 @@ const TypeMapper::Layout &TypeMapper::layout(const RecordDecl *rd, SourceLocatio
     // the object the program allocated for it.
     TYPE *mt = map(ft, floc);
     uint64_t msize = mt->size;
+    // Bit-fields keep their storage units aligned to the declared type,
+    // and structure members their own alignment, since the storage unit
+    // of a bit-field is found by aligning its offset down (docs/icode.md).
+    const bool packable = !f->isBitField() && !ft->getBaseElementTypeUnsafe()->isRecordType();
     uint64_t malign = mt->align ? mt->align : 16;
+    if (packable)
+      malign = std::min<uint64_t>(malign, f->hasAttr<PackedAttr>() ? 16 : max_align);
     MEMBER m;
     m.id = ++id;
     m.name = f->getNameAsString();
