@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "ir/tree_build.h"
 #include "ir/tree_equal.h"
 #include "ir/tree_print.h"
+#include "ir/tree_walk.h"
 #include "ir/type.h"
 #include "opt/combine_asgs.h"
 #include "opt/live.h"
@@ -300,24 +302,16 @@ bool is_parameter(const FUNINFO &fi, const SYMTAB *s) {
 // Every symbol some tree of the function still names.
 std::unordered_set<const SYMTAB *> named_symbols(FUNINFO &fi) {
   std::unordered_set<const SYMTAB *> out;
-  std::vector<const NODE *> stack;
-  for_each_function_tree(fi, [&](NODE *root) {
-    stack.push_back(root);
-    while (!stack.empty()) {
-      const NODE *n = stack.back();
-      stack.pop_back();
+  // The trees hanging from dependence records name symbols too.
+  std::function<void(NODE *)> collect = [&](NODE *root) {
+    walk_tree(root, [&](NODE *n) {
       if (n->op == NAME && n->sym())
         out.insert(n->sym());
       if (n->dval && n->dval->tree)
-        stack.push_back(n->dval->tree);
-      if (n->op == CSE_DUPE)
-        continue;
-      if (n->right)
-        stack.push_back(n->right);
-      if (n->left)
-        stack.push_back(n->left);
-    }
-  });
+        collect(n->dval->tree);
+    });
+  };
+  for_each_function_tree(fi, collect);
   return out;
 }
 
